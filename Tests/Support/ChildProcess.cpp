@@ -66,8 +66,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   started_ = Clock::now();
   const auto args = cStrings(argv);
   const auto envp = cStrings(env);
-  const int rc = ::posix_spawn(&pid_, argv.at(0).c_str(), &actions, nullptr, args.data(),
-                               envp.data());
+  const int rc =
+      ::posix_spawn(&pid_, argv.at(0).c_str(), &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   ::close(err[1]);

@@ -1,7 +1,6 @@
-#include "AppChannel.hpp"
-
 #include <gtest/gtest.h>
 
+#include "AppChannel.hpp"
 #include "Entry.hpp"
 #include "FakeNotificationCenter.hpp"
 
@@ -51,8 +50,10 @@ TEST(AppChannel, AnUnreachableCenterFailsWithoutWaiting) {
 
 TEST(AppChannel, NoReplyMessageIsTheExactBytes) {
   EXPECT_EQ(noReplyMessage.size(), 54u);
-  EXPECT_EQ(noReplyMessage, "Wexla kh\xC3\xB4ng ph\xE1\xBA\xA3n h\xE1\xBB\x93i \xE2\x80\x94 app "
-                            "\xC4\x91" "ang ch\xE1\xBA\xA1y ch\xE1\xBB\xA9?\n");
+  EXPECT_EQ(noReplyMessage,
+            "Wexla kh\xC3\xB4ng ph\xE1\xBA\xA3n h\xE1\xBB\x93i \xE2\x80\x94 app "
+            "\xC4\x91"
+            "ang ch\xE1\xBA\xA1y ch\xE1\xBB\xA9?\n");
 }
 
 // The entry over a fake center that outlives the run, so the test can look at it afterwards.

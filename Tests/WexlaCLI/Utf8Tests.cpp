@@ -1,6 +1,6 @@
-#include "Utf8.hpp"
-
 #include <gtest/gtest.h>
+
+#include "Utf8.hpp"
 
 namespace wexla::cli {
 namespace {
@@ -17,16 +17,18 @@ TEST(Utf8, RepairReplacesEachMaximalIllFormedSubpart) {
       {"gi\xE1\xBB\xAF m\xC3\xA1y \xF0\x9F\x98\x80", "gi\xE1\xBB\xAF m\xC3\xA1y \xF0\x9F\x98\x80"},
       {"\x80", fffd},
       {"\xBF\xBF", fffd + fffd},
-      {"\xC0\x80", fffd + fffd},              // overlong NUL
+      {"\xC0\x80", fffd + fffd},  // overlong NUL
       {"\xC1\xBF", fffd + fffd},
-      {"\xE0\x80\x80", fffd + fffd + fffd},   // overlong three-byte form
-      {"\xED\xA0\x80", fffd + fffd + fffd},   // a surrogate
+      {"\xE0\x80\x80", fffd + fffd + fffd},             // overlong three-byte form
+      {"\xED\xA0\x80", fffd + fffd + fffd},             // a surrogate
       {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // beyond U+10FFFF
       {"\xF5\x80", fffd + fffd},
-      {"\xE1\x80", fffd},                     // truncated, one subpart
+      {"\xE1\x80", fffd},  // truncated, one subpart
       {"\xF0\x9F\x98", fffd},
       {"\xF0\x9F\x98x", fffd + "x"},
-      {"a\xFF" "b", "a" + fffd + "b"},
+      {"a\xFF"
+       "b",
+       "a" + fffd + "b"},
       // The example the Unicode standard gives for this practice.
       {"\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
        "a" + fffd + fffd + fffd + "b" + fffd + "c" + fffd + fffd + "d"},

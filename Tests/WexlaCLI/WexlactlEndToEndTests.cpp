@@ -1,10 +1,9 @@
 // The built wexlactl against a private session bus and a stand-in application.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
@@ -102,8 +101,8 @@ class Wexlactl : public ::testing::Test {
 TEST_F(Wexlactl, UsageForNoCommandOrAHelpWordAndNothingPosted) {
   startApp({"--reply", "ok"});
   const std::string expected = readFile(WEXLA_FIXTURES "/usage.txt");
-  for (const Args& args : {Args{}, Args{"help"}, Args{"-h"}, Args{"--help"},
-                           Args{"help", "status"}, Args{"-h", "2h", "now"}}) {
+  for (const Args& args : {Args{}, Args{"help"}, Args{"-h"}, Args{"--help"}, Args{"help", "status"},
+                           Args{"-h", "2h", "now"}}) {
     const ProcessResult result = run(args);
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_EQ(result.out, expected);
@@ -178,11 +177,15 @@ TEST_F(Wexlactl, FireAndForgetReturnsAtOnceSilentlyWhateverTheBus) {
 }
 
 TEST_F(Wexlactl, RequestPrintsTheReplyAsSoonAsItArrives) {
-  startApp({"--reply", "\xC4\x91" "ang gi\xE1\xBB\xAF m\xC3\xA1y \xE2\x80\x94 c\xC3\xB2n 2h"});
+  startApp({"--reply",
+            "\xC4\x91"
+            "ang gi\xE1\xBB\xAF m\xC3\xA1y \xE2\x80\x94 c\xC3\xB2n 2h"});
   for (const Args& args : {Args{"status"}, Args{"on"}, Args{"extend", "120"}, Args{""}}) {
     const ProcessResult result = run(args);
     EXPECT_EQ(result.exitStatus, 0) << args[0];
-    EXPECT_EQ(result.out, "\xC4\x91" "ang gi\xE1\xBB\xAF m\xC3\xA1y \xE2\x80\x94 c\xC3\xB2n 2h\n");
+    EXPECT_EQ(result.out,
+              "\xC4\x91"
+              "ang gi\xE1\xBB\xAF m\xC3\xA1y \xE2\x80\x94 c\xC3\xB2n 2h\n");
     EXPECT_EQ(result.err, "");
     EXPECT_LT(result.elapsed, 1.5s) << "the wait did not end at the reply";
   }

@@ -2,8 +2,8 @@
 #include <CoreFoundation/CoreFoundation.h>
 
 #include <memory>
-#include <type_traits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -21,10 +21,9 @@ struct CFReleaser {
 using CFStringHolder = std::unique_ptr<std::remove_pointer_t<CFStringRef>, CFReleaser>;
 
 CFStringHolder makeString(std::string_view text) {
-  return CFStringHolder(CFStringCreateWithBytes(kCFAllocatorDefault,
-                                                reinterpret_cast<const UInt8*>(text.data()),
-                                                static_cast<CFIndex>(text.size()),
-                                                kCFStringEncodingUTF8, false));
+  return CFStringHolder(
+      CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                              static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
 }
 
 std::string toUtf8(CFStringRef string) {

@@ -41,9 +41,8 @@ class SessionBusCenter final : public NotificationCenter {
     name_ = name;
     matchState_ = MatchState::pending;
     stopped_ = false;  // a reply may arrive while the post is still being flushed
-    const std::string rule = std::string("type='signal',path='") + kObjectPath +
-                             "',interface='" + kInterface + "',member='" + kMember +
-                             "',arg0='" + name_ + "'";
+    const std::string rule = std::string("type='signal',path='") + kObjectPath + "',interface='" +
+                             kInterface + "',member='" + kMember + "',arg0='" + name_ + "'";
     sd_bus_slot* slot = nullptr;
     if (sd_bus_add_match_async(bus_.get(), &slot, rule.c_str(), &onSignal, &onMatchInstalled,
                                this) < 0) {
@@ -51,8 +50,8 @@ class SessionBusCenter final : public NotificationCenter {
     }
     slot_.reset(slot);
     // The match must be in force at the bus before the command leaves, or a quick reply is lost.
-    const bool answered = pumpUntil([this] { return matchState_ != MatchState::pending; },
-                                    setupDeadline_);
+    const bool answered =
+        pumpUntil([this] { return matchState_ != MatchState::pending; }, setupDeadline_);
     return answered && matchState_ == MatchState::installed;
   }
 
@@ -74,9 +73,8 @@ class SessionBusCenter final : public NotificationCenter {
 
   void run(double seconds) override {
     if (!bus_) return;
-    const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(seconds));
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(seconds));
     pumpUntil([this] { return stopped_; }, deadline);
     if (!stopped_) return;
     // Replies that already reached the tool together with the first one are delivered in the
@@ -98,8 +96,7 @@ class SessionBusCenter final : public NotificationCenter {
     if (connectFailed_) return false;
     bus_.reset(bus);
     setupDeadline_ = Clock::now() + kBusSetupLimit;
-    connectFailed_ = !pumpUntil([this] { return sd_bus_is_ready(bus_.get()) > 0; },
-                                setupDeadline_);
+    connectFailed_ = !pumpUntil([this] { return sd_bus_is_ready(bus_.get()) > 0; }, setupDeadline_);
     if (connectFailed_) bus_.reset();
     return !connectFailed_;
   }
@@ -128,8 +125,8 @@ class SessionBusCenter final : public NotificationCenter {
 
   static int onMatchInstalled(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     auto* self = static_cast<SessionBusCenter*>(userdata);
-    self->matchState_ =
-        sd_bus_message_is_method_error(reply, nullptr) ? MatchState::refused : MatchState::installed;
+    self->matchState_ = sd_bus_message_is_method_error(reply, nullptr) ? MatchState::refused
+                                                                       : MatchState::installed;
     return 0;
   }
 
