@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommandText.hpp"
+#include "CommandTextExamples.hpp"
 
 namespace wexla::cli {
 namespace {
@@ -23,28 +24,9 @@ void expectAll(const std::vector<Case>& cases) {
 }
 
 TEST(CommandText, ExampleTable) {
-  expectAll({
-      {{}, std::nullopt},
-      {{"help"}, std::nullopt},
-      {{"-h", "status"}, std::nullopt},
-      {{"on"}, "on"},
-      {{"off"}, "off"},
-      {{"status"}, "status"},
-      {{"busy"}, "busy"},
-      {{"busy", "10"}, "busy 10"},
-      {{"extend", "30"}, "extend 30"},
-      {{"2h"}, "extend 120"},
-      {{"45m"}, "extend 45"},
-      {{"45"}, "extend 45"},
-      {{"45\u02BC"}, "extend 45"},
-      {{"007m"}, "extend 7"},
-      {{"0h"}, "extend 0"},
-      {{"2H"}, "2H"},
-      {{"2h30m"}, "2h30m"},
-      {{"2h", "now"}, "2h now"},
-      {{"99999999999999999999m"}, "extend 0"},
-      {{""}, ""},
-  });
+  for (const auto& [args, text] : test::kCommandTextExamples) {
+    expectAll({{args, text}});
+  }
 }
 
 TEST(CommandText, HelpWordsOnlyCountFirstAndWhole) {

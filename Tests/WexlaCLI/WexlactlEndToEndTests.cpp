@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ChildProcess.hpp"
+#include "CommandTextExamples.hpp"
 #include "PrivateSessionBus.hpp"
 #include "TempDir.hpp"
 
@@ -115,28 +116,14 @@ TEST_F(Wexlactl, UsageForNoCommandOrAHelpWordAndNothingPosted) {
 
 TEST_F(Wexlactl, EachCommandArrivesAsItsCommandText) {
   startApp({"--reply", "ok"});
-  const std::vector<std::pair<Args, std::string>> cases = {
-      {{"on"}, "on"},
-      {{"off"}, "off"},
-      {{"status"}, "status"},
-      {{"busy"}, "busy"},
-      {{"busy", "10"}, "busy 10"},
-      {{"extend", "30"}, "extend 30"},
-      {{"2h"}, "extend 120"},
-      {{"45m"}, "extend 45"},
-      {{"45"}, "extend 45"},
-      {{"45\xCA\xBC"}, "extend 45"},
-      {{"007m"}, "extend 7"},
-      {{"0h"}, "extend 0"},
-      {{"2H"}, "2H"},
-      {{"2h30m"}, "2h30m"},
-      {{"2h", "now"}, "2h now"},
-      {{"99999999999999999999m"}, "extend 0"},
-      {{""}, ""},
+  std::vector<std::pair<Args, std::string>> cases = {
       {{"Install-Claude-Hooks"}, "Install-Claude-Hooks"},
       {{"now", "install-codex-hooks"}, "now install-codex-hooks"},
       {{"\xFF", "a\xC3"}, "\xEF\xBF\xBD a\xEF\xBF\xBD"},  // ill-formed bytes become U+FFFD
   };
+  for (const auto& [args, text] : kCommandTextExamples) {
+    if (text) cases.emplace_back(args, *text);
+  }
   Args expected;
   for (const auto& [args, text] : cases) {
     const ProcessResult result = run(args);
