@@ -1,7 +1,14 @@
 #include "Entry.hpp"
 
+#include <array>
+#include <exception>
+
 #include "AppChannel.hpp"
+#include "CodexHookInstaller.hpp"
 #include "CommandText.hpp"
+#include "CursorHookInstaller.hpp"
+#include "GeminiHookInstaller.hpp"
+#include "HookInstaller.hpp"
 
 namespace wexla::cli {
 
@@ -11,9 +18,39 @@ constexpr int kStatusOK = 0;
 constexpr int kStatusFailure = 1;
 constexpr int kStatusUsage = 2;
 
+struct HookWord {
+  std::string_view word;
+  std::string (*operation)(const HookEnvironment&);
+};
+
+constexpr std::array<HookWord, 8> kHookWords{{
+    {"install-claude-hooks", &ClaudeHooks::install},
+    {"uninstall-claude-hooks", &ClaudeHooks::uninstall},
+    {"install-codex-hooks", &CodexHooks::install},
+    {"uninstall-codex-hooks", &CodexHooks::uninstall},
+    {"install-gemini-hooks", &GeminiHooks::install},
+    {"uninstall-gemini-hooks", &GeminiHooks::uninstall},
+    {"install-cursor-hooks", &CursorHooks::install},
+    {"uninstall-cursor-hooks", &CursorHooks::uninstall},
+}};
+
+Outcome runHookWord(const HookWord& hook, const char* programName) {
+  try {
+    return {kStatusOK, hook.operation(HookEnvironment::current(programName)) + '\n', {}};
+  } catch (const std::exception& error) {
+    return {kStatusFailure, {}, std::string(error.what()) + '\n'};
+  }
+}
+
 }  // namespace
 
-Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCenter) {
+Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCenter,
+                   const char* programName) {
+  if (!rawArgs.empty()) {
+    for (const HookWord& hook : kHookWords) {
+      if (rawArgs.front() == hook.word) return runHookWord(hook, programName);
+    }
+  }
   const std::optional<std::string> text = commandText(rawArgs);
   if (!text) return {kStatusUsage, std::string(usage) + '\n', {}};
 

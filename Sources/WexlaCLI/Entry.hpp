@@ -36,7 +36,8 @@ struct Outcome {
 using CenterFactory = std::unique_ptr<NotificationCenter> (*)();
 
 // One run of wexlactl over its arguments (without the program path). The center is made only
-// when the run talks to the application.
-Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCenter);
+// when the run talks to the application; `programName` is the tool's own name as invoked.
+Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCenter,
+                   const char* programName = nullptr);
 
 }  // namespace wexla::cli

@@ -26,8 +26,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> rawArgs;
   for (int i = 1; i < argc; ++i) rawArgs.push_back(wexla::cli::repairUtf8(argv[i]));
 
-  const wexla::cli::Outcome outcome =
-      wexla::cli::runCommand(rawArgs, wexla::cli::makeDistributedCenter);
+  const wexla::cli::Outcome outcome = wexla::cli::runCommand(
+      rawArgs, wexla::cli::makeDistributedCenter, argc > 0 ? argv[0] : nullptr);
   writeAll(STDOUT_FILENO, outcome.out);
   writeAll(STDERR_FILENO, outcome.err);
   return outcome.status;

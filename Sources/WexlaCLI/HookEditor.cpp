@@ -1,0 +1,167 @@
+#include "HookEditor.hpp"
+
+#include <algorithm>
+
+namespace wexla::cli {
+
+namespace {
+
+constexpr std::string_view kAlreadyInstalled =
+    "Wexla hooks already installed \u2014 nothing to do.";
+constexpr std::string_view kNothingFound = "No Wexla hooks found.";
+
+bool isArrayOfObjects(const Json& value) {
+  return value.is_array() &&
+         std::all_of(value.begin(), value.end(), [](const Json& v) { return v.is_object(); });
+}
+
+// True when the group's "hooks" is an array of objects holding an entry of ours.
+bool groupHasOurs(const Json& group, const AgentHooks& agent) {
+  const auto hooks = group.find("hooks");
+  if (hooks == group.end() || !isArrayOfObjects(*hooks)) return false;
+  return std::any_of(hooks->begin(), hooks->end(), agent.isOurs);
+}
+
+bool eventHasOurs(const Json& items, const AgentHooks& agent) {
+  if (agent.grouped) {
+    return std::any_of(items.begin(), items.end(),
+                       [&](const Json& group) { return groupHasOurs(group, agent); });
+  }
+  return std::any_of(items.begin(), items.end(), agent.isOurs);
+}
+
+// Drops our entries from an array of entries; returns how many went.
+std::int64_t dropOurs(Json& entries, const AgentHooks& agent) {
+  const auto kept = std::remove_if(entries.begin(), entries.end(), agent.isOurs);
+  const auto removed = std::distance(kept, entries.end());
+  entries.erase(kept, entries.end());
+  return removed;
+}
+
+// The groups of one event without our entries; a group left without entries goes too.
+std::int64_t pruneGroups(Json& groups, const AgentHooks& agent) {
+  std::int64_t removed = 0;
+  Json kept = Json::array();
+  for (Json& group : groups) {
+    const auto hooks = group.find("hooks");
+    if (group.empty() || hooks == group.end() || !isArrayOfObjects(*hooks)) {
+      kept.push_back(std::move(group));
+      continue;
+    }
+    removed += dropOurs(*hooks, agent);
+    if (!hooks->empty()) kept.push_back(std::move(group));
+  }
+  groups = std::move(kept);
+  return removed;
+}
+
+[[noreturn]] void refuse(const std::string& file, const std::string& member, const char* expected) {
+  throw SettingsError(file + ": " + member + " is not " + expected +
+                      " \u2014 refusing to modify it. Fix it by hand first.");
+}
+
+SettingsStore storeFor(const AgentHooks& agent, const HookEnvironment& environment) {
+  return SettingsStore(environment.home / agent.relativePath, agent.notAnObject);
+}
+
+}  // namespace
+
+bool isMarkedOurs(const Json& entry, const char* marker) {
+  const auto value = entry.find(marker);
+  return value != entry.end() && value->is_string() &&
+         value->get_ref<const std::string&>() == "wexla";
+}
+
+bool runsOurCommand(const Json& entry) {
+  const auto value = entry.find("command");
+  if (value == entry.end() || !value->is_string()) return false;
+  const auto& command = value->get_ref<const std::string&>();
+  return command.find("wexlactl") != std::string::npos && command.ends_with(" busy");
+}
+
+std::vector<std::string> addHooks(Json& settings, const AgentHooks& agent,
+                                  const std::string& command, const std::string& file) {
+  const auto hooks = settings.find("hooks");
+  if (hooks != settings.end() && !hooks->is_object()) refuse(file, "\"hooks\"", "an object");
+
+  std::vector<std::string> added;
+  for (const std::string_view event : agent.events) {
+    const std::string name(event);
+    if (hooks != settings.end()) {
+      const auto items = hooks->find(name);
+      if (items != hooks->end()) {
+        if (!isArrayOfObjects(*items)) {
+          refuse(file, "\"hooks\".\"" + name + "\"", "an array of objects");
+        }
+        if (eventHasOurs(*items, agent)) continue;
+      }
+    }
+    added.push_back(name);
+  }
+  if (added.empty()) return added;
+
+  if (agent.writesVersion && !settings.contains("version")) settings["version"] = 1;
+  Json& target = settings["hooks"];
+  if (target.is_null()) target = Json::object();
+  for (const std::string& event : added) {
+    Json entry = agent.makeEntry(command);
+    Json& items = target[event];
+    if (items.is_null()) items = Json::array();
+    items.push_back(agent.grouped ? Json{{"hooks", Json::array({std::move(entry)})}}
+                                  : std::move(entry));
+  }
+  return added;
+}
+
+std::int64_t removeHooks(Json& settings, const AgentHooks& agent) {
+  const auto found = settings.find("hooks");
+  if (found == settings.end() || !found->is_object()) return 0;
+
+  Json hooks = *found;
+  std::int64_t removed = 0;
+  for (const std::string_view event : agent.events) {
+    const auto items = hooks.find(std::string(event));
+    if (items == hooks.end() || !isArrayOfObjects(*items)) continue;
+    removed += agent.grouped ? pruneGroups(*items, agent) : dropOurs(*items, agent);
+    if (items->empty()) hooks.erase(items);
+  }
+  if (removed == 0) return 0;
+
+  if (hooks.empty()) {
+    settings.erase("hooks");
+  } else {
+    settings["hooks"] = std::move(hooks);
+  }
+  return removed;
+}
+
+std::string installHooks(const AgentHooks& agent, const HookEnvironment& environment) {
+  const SettingsStore store = storeFor(agent, environment);
+  const std::string file = store.path().string();
+  const std::string command = hookCommand(environment.executable);
+  std::vector<std::string> added;
+  store.edit([&](Json& settings) {
+    added = addHooks(settings, agent, command, file);
+    return !added.empty();
+  });
+  if (added.empty()) return std::string(kAlreadyInstalled);
+
+  std::string events;
+  for (const std::string& event : added) events += (events.empty() ? "" : " + ") + event;
+  return "\u2713 Added Wexla's \"busy\" heartbeat to " + events + " in\n  " + file +
+         "\n  (backup: " + file + std::string(agent.installTail);
+}
+
+std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& environment) {
+  const SettingsStore store = storeFor(agent, environment);
+  std::int64_t removed = 0;
+  store.edit([&](Json& settings) {
+    removed = removeHooks(settings, agent);
+    return removed > 0;
+  });
+  if (removed == 0) return std::string(kNothingFound);
+  return "\u2713 Removed Wexla hooks (" + std::to_string(removed) +
+         std::string(agent.uninstallTail);
+}
+
+}  // namespace wexla::cli

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "SettingsStore.hpp"
+
+namespace wexla::cli {
+
+// What sets one agent's hooks apart; the editing itself is the same for all agents.
+struct AgentHooks {
+  const char* relativePath;                  // the settings file below the home directory
+  std::span<const std::string_view> events;  // handled, and named in messages, in this order
+  bool grouped;  // event -> groups -> "hooks" entries, or event -> entries
+  bool (*isOurs)(const Json& entry);
+  Json (*makeEntry)(const std::string& command);
+  bool writesVersion;  // adds "version": 1 to a file that has none
+  std::string_view installTail;
+  std::string_view uninstallTail;
+  void (*notAnObject)();  // throws the agent's own error
+};
+
+// Adds the hook to each event that lacks one, refusing members of an unexpected type rather
+// than replacing them. Returns the events that got one; `settings` is unchanged when none did.
+std::vector<std::string> addHooks(Json& settings, const AgentHooks& agent,
+                                  const std::string& command, const std::string& file);
+
+// Removes every entry of ours from the agent's events and prunes what that leaves empty.
+// Returns how many entries went; `settings` is unchanged when none did.
+std::int64_t removeHooks(Json& settings, const AgentHooks& agent);
+
+std::string installHooks(const AgentHooks& agent, const HookEnvironment& environment);
+std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& environment);
+
+// Entries marked as ours by a member holding "wexla".
+bool isMarkedOurs(const Json& entry, const char* marker);
+// Entries recognised by their command: it names the tool and runs "busy".
+bool runsOurCommand(const Json& entry);
+
+// The operations every installer offers; `Agent` supplies its parameters.
+template <typename Agent>
+struct AgentInstaller {
+  static std::string install(const HookEnvironment& environment) {
+    return installHooks(Agent::agent(), environment);
+  }
+  static std::string uninstall(const HookEnvironment& environment) {
+    return uninstallHooks(Agent::agent(), environment);
+  }
+};
+
+// One agent's error type: a single case whose description is the agent's fixed text.
+template <typename Agent>
+class AgentHookError : public std::exception {
+ public:
+  enum class Case { notAnObject };
+  static constexpr Case notAnObject = Case::notAnObject;
+
+  explicit AgentHookError(Case errorCase = Case::notAnObject) noexcept : case_(errorCase) {}
+  Case errorCase() const noexcept { return case_; }
+  const char* what() const noexcept override { return Agent::notAnObjectDescription; }
+  friend bool operator==(const AgentHookError& a, const AgentHookError& b) noexcept {
+    return a.case_ == b.case_;
+  }
+
+ private:
+  Case case_;
+};
+
+}  // namespace wexla::cli
+
+template <typename Agent>
+struct std::hash<wexla::cli::AgentHookError<Agent>> {
+  std::size_t operator()(const wexla::cli::AgentHookError<Agent>& error) const noexcept {
+    return std::hash<int>()(static_cast<int>(error.errorCase()));
+  }
+};

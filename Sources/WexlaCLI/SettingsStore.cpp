@@ -1,0 +1,308 @@
+#include "SettingsStore.hpp"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "Utf8.hpp"
+
+namespace wexla::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Real settings are a few levels deep; far deeper nesting would only exhaust the stack when the
+// document is copied or written back.
+constexpr int kMaxNesting = 1000;
+constexpr int kMaxLinkHops = 40;
+
+[[noreturn]] void throwErrno(const std::string& what, const fs::path& path) {
+  throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
+}
+
+std::optional<std::string> readIfPresent(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    throwErrno("cannot read the settings file", path);
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      throwErrno("cannot read the settings file", path);
+    }
+    if (n == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Line and column (in characters) of the byte at `offset`, counted from 1.
+std::string lineAndColumn(std::string_view bytes, std::size_t offset) {
+  offset = std::min(offset, bytes.size());
+  std::size_t line = 1;
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (bytes[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
+    }
+  }
+  std::size_t column = 1;
+  for (std::size_t pos = lineStart; pos < offset; ++column) {
+    bool valid = false;
+    decodeUtf8(bytes, pos, valid);
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// Builds the document like the library's own reader, and notes what it could not keep.
+class Reader : public nlohmann::detail::json_sax_dom_parser<Json> {
+ public:
+  explicit Reader(Json& result) : json_sax_dom_parser(result, false) {}
+
+  bool number_float(number_float_t value, const string_t& text) {
+    if (text.find_first_of(".eE") == string_t::npos) {
+      problem = "it holds the integer " + text +
+                ", which is too large to be kept exactly; refusing to round it";
+      return false;
+    }
+    return json_sax_dom_parser::number_float(value, text);
+  }
+  bool start_object(std::size_t elements) {
+    return deeper() && json_sax_dom_parser::start_object(elements);
+  }
+  bool start_array(std::size_t elements) {
+    return deeper() && json_sax_dom_parser::start_array(elements);
+  }
+  bool end_object() {
+    --depth_;
+    return json_sax_dom_parser::end_object();
+  }
+  bool end_array() {
+    --depth_;
+    return json_sax_dom_parser::end_array();
+  }
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string&, const Exception& error) {
+    errorOffset = position == 0 ? 0 : position - 1;
+    // The library's text reads "[json.exception.kind.n] parse error at line L, column C: reason";
+    // the user gets the reason, with a position of ours.
+    std::string text = error.what();
+    if (text.starts_with("[json.exception.")) text.erase(0, text.find("] ") + 2);
+    if (text.starts_with("parse error")) text.erase(0, text.find(": ") + 2);
+    reason = text;
+    return false;
+  }
+
+  std::string problem;
+  std::string reason;
+  std::size_t errorOffset = 0;
+
+ private:
+  bool deeper() {
+    if (++depth_ <= kMaxNesting) return true;
+    problem = "it is nested more than " + std::to_string(kMaxNesting) + " levels deep";
+    return false;
+  }
+  int depth_ = 0;
+};
+
+// The file that a link at `path` stands for, so the link itself survives the rewrite.
+fs::path resolveLinks(fs::path path) {
+  for (int hop = 0; hop < kMaxLinkHops && fs::is_symlink(path); ++hop) {
+    const fs::path target = fs::read_symlink(path);
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return path;
+}
+
+mode_t newFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& path) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) throwErrno("cannot write", path);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// A temporary file beside the target, removed unless it was renamed into place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const fs::path& target) {
+    std::string pattern =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0) throwErrno("cannot create a temporary file beside", target);
+    path_ = pattern;
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  void write(std::string_view bytes, const struct stat* original) {
+    writeAll(fd_, bytes, path_);
+    if (original != nullptr) {
+      // Keep the owner too when we may (a file edited with sudo stays the user's).
+      if (::fchown(fd_, original->st_uid, original->st_gid) != 0) {
+        // Not being allowed to give the file away is normal; the bits below still apply.
+      }
+    }
+    const mode_t mode = original != nullptr ? (original->st_mode & 07777) : newFileMode();
+    if (::fchmod(fd_, mode) != 0) throwErrno("cannot set the permissions of", path_);
+    if (::fsync(fd_) != 0) throwErrno("cannot flush", path_);
+    if (::close(fd_) != 0) {
+      fd_ = -1;
+      throwErrno("cannot write", path_);
+    }
+    fd_ = -1;
+  }
+
+  void renameOver(const fs::path& target) {
+    if (::rename(path_.c_str(), target.c_str()) != 0) throwErrno("cannot replace", target);
+    path_.clear();
+    // The rename itself must reach the disk, or a crash can bring back the old file.
+    const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  fs::path path_;
+};
+
+// The one-time backup: never replaces a file, and failing to make it never stops the edit.
+void writeBackup(const std::string& path, std::string_view bytes, mode_t mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  bool ok = true;
+  try {
+    writeAll(fd, bytes, path);
+  } catch (const fs::filesystem_error&) {
+    ok = false;
+  }
+  ok = ok && ::fchmod(fd, mode & 07777) == 0;
+  ::close(fd);
+  if (!ok) ::unlink(path.c_str());
+}
+
+std::string homeDirectory() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  // An empty HOME must never mean the current directory.
+  if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return entry->pw_dir;
+  }
+  throw SettingsError("cannot find your home directory: HOME is not set and the user has none");
+}
+
+}  // namespace
+
+HookEnvironment HookEnvironment::current(const char* programName) {
+  std::string executable = executablePath();
+  if (executable.empty() && programName != nullptr) executable = programName;
+  if (executable.empty()) executable = "wexlactl";
+  return {homeDirectory(), executable};
+}
+
+std::string shellQuoted(std::string_view path) {
+  constexpr std::string_view kSafe =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+  if (!path.empty() && path.find_first_not_of(kSafe) == std::string_view::npos) {
+    return std::string(path);
+  }
+  std::string quoted = "'";
+  for (const char c : path) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+std::string hookCommand(std::string_view executable) { return shellQuoted(executable) + " busy"; }
+
+SettingsStore::SettingsStore(fs::path path, void (*notAnObject)())
+    : path_(std::move(path)), notAnObject_(notAnObject) {}
+
+SettingsStore::Loaded SettingsStore::load() const {
+  Loaded loaded;
+  loaded.bytes = readIfPresent(path_);
+  if (!loaded.bytes || loaded.bytes->empty()) return loaded;
+  const std::string& bytes = *loaded.bytes;
+
+  // The JSON library stops reading at a NUL byte; whatever followed would be lost on rewrite.
+  if (const std::size_t nul = bytes.find('\0'); nul != std::string::npos) {
+    throw SettingsError(path_.string() + " is not valid JSON (" + lineAndColumn(bytes, nul) +
+                        ": a NUL byte). Nothing was changed.");
+  }
+  Json document;
+  Reader reader(document);
+  const bool parsed = Json::sax_parse(bytes, &reader);
+  if (!reader.problem.empty()) {
+    throw SettingsError(path_.string() + " cannot be edited safely: " + reader.problem +
+                        ". Nothing was changed.");
+  }
+  if (!parsed) {
+    throw SettingsError(path_.string() + " is not valid JSON (" +
+                        lineAndColumn(bytes, reader.errorOffset) + ": " + reader.reason +
+                        "). Nothing was changed.");
+  }
+  if (document.is_array()) notAnObject_();
+  if (!document.is_object()) {
+    const std::size_t start = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+    throw SettingsError(path_.string() + " is not valid JSON (" + lineAndColumn(bytes, start) +
+                        ": the top level is a " + document.type_name() +
+                        ", not an object). Nothing was changed.");
+  }
+  loaded.document = std::move(document);
+  return loaded;
+}
+
+bool SettingsStore::save(const Json& document, const Loaded& basis) const {
+  const fs::path target = resolveLinks(path_);
+  fs::create_directories(path_.parent_path());
+  fs::create_directories(target.parent_path());
+
+  struct stat original {};
+  const bool existed = ::stat(target.c_str(), &original) == 0;
+  if (existed && basis.bytes && !fs::exists(backupPath())) {
+    writeBackup(backupPath(), *basis.bytes, original.st_mode);
+  }
+
+  const std::string text = document.dump(2, ' ', false, Json::error_handler_t::strict);
+  TemporaryFile temporary(target);
+  temporary.write(text, existed ? &original : nullptr);
+  // An agent may have rewritten its file since we read it: its change must not be lost.
+  if (readIfPresent(target) != basis.bytes) return false;
+  temporary.renameOver(target);
+  return true;
+}
+
+}  // namespace wexla::cli

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace wexla::cli {
+
+// Keeps the user's member order when a settings file is written back.
+using Json = nlohmann::ordered_json;
+
+// A failure of ours with a message for the user: a file we refuse to read or change.
+class SettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Where the agents' settings live and which executable their hooks run.
+struct HookEnvironment {
+  std::filesystem::path home;
+  std::string executable;
+
+  // "HOME" when set and not empty, else the user's entry in the password database; the running
+  // executable's absolute path, else `programName`, else "wexlactl".
+  static HookEnvironment current(const char* programName);
+};
+
+// The absolute path of the running executable; empty when the platform cannot tell.
+std::string executablePath();
+
+// The executable path as a POSIX shell reads it back: unchanged when it holds only characters
+// that no shell treats specially, else in single quotes.
+std::string shellQuoted(std::string_view path);
+
+// The command that the agents run: the tool, then " busy".
+std::string hookCommand(std::string_view executable);
+
+// One agent's settings file, read and written whole.
+class SettingsStore {
+ public:
+  // `notAnObject` throws the agent's own error for a file whose top level is an array.
+  SettingsStore(std::filesystem::path path, void (*notAnObject)());
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string backupPath() const { return path_.string() + ".wexla-backup"; }
+
+  struct Loaded {
+    Json document = Json::object();
+    std::optional<std::string> bytes;  // nothing when there was no file
+  };
+
+  // A missing or zero-byte file is an empty document. Anything we could not write back exactly
+  // (malformed JSON, a scalar top level, integers beyond 64 bits, absurd nesting) is refused.
+  Loaded load() const;
+
+  // Makes the one-time backup and replaces the file atomically, keeping its permission bits.
+  // Returns false, writing nothing, when the file no longer holds `basis.bytes`.
+  bool save(const Json& document, const Loaded& basis) const;
+
+  // load, `change`, save; starts over when another program wrote the file meanwhile.
+  // `change` returns whether the document is to be written.
+  template <typename Change>
+  void edit(Change change) const {
+    for (int attempt = 0; attempt < kEditAttempts; ++attempt) {
+      Loaded loaded = load();
+      if (!change(loaded.document)) return;
+      if (save(loaded.document, loaded)) return;
+    }
+    throw SettingsError(path_.string() +
+                        " kept changing while Wexla was editing it; nothing was written. Try "
+                        "again when the agent is idle.");
+  }
+
+ private:
+  static constexpr int kEditAttempts = 5;
+
+  std::filesystem::path path_;
+  void (*notAnObject_)();
+};
+
+}  // namespace wexla::cli
