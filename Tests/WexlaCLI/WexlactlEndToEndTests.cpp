@@ -99,7 +99,7 @@ class Wexlactl : public ::testing::Test {
   std::unique_ptr<ChildProcess> app_;
 };
 
-TEST_F(Wexlactl, UsageForNoCommandOrAHelpWordAndNothingPosted) {
+TEST_F(Wexlactl, UsageAndHookWordsPostNothing) {
   startApp({"--reply", "ok"});
   const std::string expected = readFile(WEXLA_FIXTURES "/usage.txt");
   for (const Args& args : {Args{}, Args{"help"}, Args{"-h"}, Args{"--help"}, Args{"help", "status"},
@@ -109,6 +109,10 @@ TEST_F(Wexlactl, UsageForNoCommandOrAHelpWordAndNothingPosted) {
     EXPECT_EQ(result.out, expected);
     EXPECT_EQ(result.err, "");
   }
+  // A hook word is carried out here and never reaches the application.
+  const ProcessResult hook = run({"install-claude-hooks"});
+  EXPECT_EQ(hook.exitStatus, 0);
+  EXPECT_LT(hook.elapsed, 1.5s);
   // A marker posted afterwards is the first thing the application sees.
   EXPECT_EQ(run({"busy"}).exitStatus, 0);
   EXPECT_EQ(received(1), Args{"busy"});
