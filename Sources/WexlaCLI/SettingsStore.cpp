@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 #include <system_error>
 
 #include "Utf8.hpp"
@@ -69,33 +71,46 @@ std::string lineAndColumn(std::string_view bytes, std::size_t offset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-// Builds the document like the library's own reader, and notes what it could not keep.
-class Reader : public nlohmann::detail::json_sax_dom_parser<Json> {
+// Builds the document from the reader's events. Members are appended as they come: looking each
+// up in an order-keeping object would make large files quadratic. Duplicate members are merged
+// afterwards as JavaScript readers do (first place, last value).
+class Reader {
  public:
-  explicit Reader(Json& result) : json_sax_dom_parser(result, false) {}
+  explicit Reader(Json& root) : root_(root) {}
 
-  bool number_float(number_float_t value, const string_t& text) {
-    if (text.find_first_of(".eE") == string_t::npos) {
+  bool null() { return put(nullptr) != nullptr; }
+  bool boolean(bool value) { return put(value) != nullptr; }
+  bool number_integer(Json::number_integer_t value) { return put(value) != nullptr; }
+  bool number_unsigned(Json::number_unsigned_t value) { return put(value) != nullptr; }
+  bool number_float(Json::number_float_t value, const std::string& text) {
+    if (text.find_first_of(".eE") == std::string::npos) {
       problem = "it holds the integer " + text +
                 ", which is too large to be kept exactly; refusing to round it";
       return false;
     }
-    return json_sax_dom_parser::number_float(value, text);
+    return put(value) != nullptr;
   }
-  bool start_object(std::size_t elements) {
-    return deeper() && json_sax_dom_parser::start_object(elements);
-  }
-  bool start_array(std::size_t elements) {
-    return deeper() && json_sax_dom_parser::start_array(elements);
+  bool string(std::string& value) { return put(std::move(value)) != nullptr; }
+  bool binary(Json::binary_t&) { return false; }  // JSON text has none
+
+  bool start_object(std::size_t) { return open(Json::object()); }
+  bool start_array(std::size_t) { return open(Json::array()); }
+  bool key(std::string& name) {
+    auto& members = stack_.back()->get_ref<Json::object_t&>();
+    members.Container::emplace_back(std::move(name), nullptr);
+    member_ = &members.back().second;
+    return true;
   }
   bool end_object() {
-    --depth_;
-    return json_sax_dom_parser::end_object();
+    mergeDuplicates(*stack_.back());
+    stack_.pop_back();
+    return true;
   }
   bool end_array() {
-    --depth_;
-    return json_sax_dom_parser::end_array();
+    stack_.pop_back();
+    return true;
   }
+
   template <class Exception>
   bool parse_error(std::size_t position, const std::string&, const Exception& error) {
     errorOffset = position == 0 ? 0 : position - 1;
@@ -113,12 +128,46 @@ class Reader : public nlohmann::detail::json_sax_dom_parser<Json> {
   std::size_t errorOffset = 0;
 
  private:
-  bool deeper() {
-    if (++depth_ <= kMaxNesting) return true;
-    problem = "it is nested more than " + std::to_string(kMaxNesting) + " levels deep";
-    return false;
+  Json* put(Json&& value) {
+    if (stack_.empty()) {
+      root_ = std::move(value);
+      return &root_;
+    }
+    Json& container = *stack_.back();
+    if (container.is_array()) {
+      auto& elements = container.get_ref<Json::array_t&>();
+      elements.push_back(std::move(value));
+      return &elements.back();
+    }
+    *member_ = std::move(value);
+    return member_;
   }
-  int depth_ = 0;
+
+  bool open(Json&& container) {
+    if (stack_.size() >= kMaxNesting) {
+      problem = "it is nested more than " + std::to_string(kMaxNesting) + " levels deep";
+      return false;
+    }
+    stack_.push_back(put(std::move(container)));
+    return true;
+  }
+
+  static void mergeDuplicates(Json& object) {
+    const auto& members = object.get_ref<const Json::object_t&>();
+    if (members.size() < 2) return;
+    std::vector<std::string_view> names;
+    names.reserve(members.size());
+    for (const auto& member : members) names.emplace_back(member.first);
+    std::sort(names.begin(), names.end());
+    if (std::adjacent_find(names.begin(), names.end()) == names.end()) return;
+    Json merged = Json::object();
+    for (auto& [name, value] : object.items()) merged[name] = std::move(value);
+    object = std::move(merged);
+  }
+
+  Json& root_;
+  std::vector<Json*> stack_;
+  Json* member_ = nullptr;
 };
 
 // The file that a link at `path` stands for, so the link itself survives the rewrite.

@@ -116,6 +116,11 @@ TEST_F(SettingsStoreTest, HostileBytesNeverCrashTheReader) {
                                             "Nothing was changed.");
 }
 
+TEST_F(SettingsStoreTest, DuplicateMembersKeepTheFirstPlaceAndTheLastValue) {
+  writeFile(file(), R"({"a": 1, "b": {"x": 1, "x": [2]}, "a": 3, "c": 4})");
+  EXPECT_EQ(store().load().document.dump(), R"({"a":3,"b":{"x":[2]},"c":4})");
+}
+
 TEST_F(SettingsStoreTest, TopLevelArrayIsTheAgentsOwnError) {
   writeFile(file(), "[]");
   EXPECT_THROW(store().load(), HookError);
