@@ -107,7 +107,11 @@ TEST_F(SettingsStoreTest, HostileBytesNeverCrashTheReader) {
     EXPECT_NE(loadError(bytes), "") << testing::PrintToString(bytes.substr(0, 20));
   }
 
-  // Within the limits everything loads, the widest integers and deep nesting included.
+  // Within the limits everything loads: the widest integers, deep nesting, a big file.
+  std::string big = "{\"rules\": [";
+  for (int i = 0; i < 200000; ++i)
+    big += (i ? ",\"Bash(task " : "\"Bash(task ") + std::to_string(i) + ")\"";
+  EXPECT_EQ(loadError(big + "]}"), "");
   EXPECT_EQ(loadError("{\"a\":" + std::string(999, '[') + std::string(999, ']') + "}"), "");
   EXPECT_EQ(loadError("{\"a\":-9223372036854775808,\"b\":18446744073709551615}"), "");
   EXPECT_EQ(loadError("{\"c\":1e400}"), file().string() +
