@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "ChildProcess.hpp"
-#include "PrivateSessionBus.hpp"
+#include "PrivateBus.hpp"
 #include "TempDir.hpp"
 
 namespace wexla::test {
@@ -296,7 +296,7 @@ TEST_F(HookCommands, AToolUnderADirectoryWithABlankStillRunsFromTheHook) {
   const std::string command = settings["hooks"]["PreToolUse"][0]["hooks"][0]["command"];
   EXPECT_EQ(command, "'" + tool.string() + "' busy");
 
-  const PrivateSessionBus bus;
+  const PrivateBus bus = PrivateBus::session();
   const fs::path record = home_.path() / "received";
   ChildProcess app({WEXLA_STANDIN_APP_PATH, "--record", record.string()},
                    {"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});

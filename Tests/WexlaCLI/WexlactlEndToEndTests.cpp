@@ -12,7 +12,7 @@
 
 #include "ChildProcess.hpp"
 #include "CommandTextExamples.hpp"
-#include "PrivateSessionBus.hpp"
+#include "PrivateBus.hpp"
 #include "TempDir.hpp"
 
 namespace wexla::test {
@@ -51,7 +51,7 @@ class SilentSocket {
 
 class Wexlactl : public ::testing::Test {
  protected:
-  void SetUp() override { bus_ = std::make_unique<PrivateSessionBus>(); }
+  void SetUp() override { bus_ = std::make_unique<PrivateBus>(PrivateBus::session()); }
 
   void startApp(Args options) {
     Args argv{WEXLA_STANDIN_APP_PATH, "--record", recordPath().string()};
@@ -95,7 +95,7 @@ class Wexlactl : public ::testing::Test {
   }
 
   TempDir home_;
-  std::unique_ptr<PrivateSessionBus> bus_;
+  std::unique_ptr<PrivateBus> bus_;
   std::unique_ptr<ChildProcess> app_;
 };
 

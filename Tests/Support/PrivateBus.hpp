@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.hpp"
+
+namespace wexla::test {
+
+// A dbus-daemon of the test's own, stopped with the object; the user's buses are never touched.
+class PrivateBus {
+ public:
+  // A session bus.
+  static PrivateBus session();
+  // A bus configured like the system bus, denying by default, that lets the test's stand-ins
+  // for polkit and logind own their names, and that includes `policies` (D-Bus policy files).
+  // Its configuration is written into `directory`.
+  static PrivateBus systemLike(const std::filesystem::path& directory,
+                               const std::vector<std::filesystem::path>& policies = {});
+
+  const std::string& address() const { return address_; }
+
+ private:
+  explicit PrivateBus(const std::vector<std::string>& configuration);
+
+  std::unique_ptr<ChildProcess> daemon_;
+  std::string address_;
+};
+
+}  // namespace wexla::test

@@ -1,0 +1,81 @@
+// The polkit check against a stand-in authority on a private system-like bus.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "PolkitAuthority.hpp"
+#include "PrivateBus.hpp"
+#include "TempDir.hpp"
+
+namespace wexla::kit {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct BusCloser {
+  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+
+class PolkitAuthorityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bus_ = std::make_unique<test::PrivateBus>(test::PrivateBus::systemLike(dir_.path()));
+    // sd_bus_open_system finds the bus the platform's way.
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus_->address().c_str(), 1);
+    sd_bus* client = nullptr;
+    ASSERT_GE(sd_bus_open_system(&client), 0);
+    client_.reset(client);
+  }
+  void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
+
+  void startAuthority(const std::string& answer) {
+    authority_ = std::make_unique<test::ChildProcess>(
+        std::vector<std::string>{WEXLA_FAKE_POLKIT_PATH, "--record", record().string(), "--answer",
+                                 answer},
+        std::vector<std::string>{"DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()});
+    ASSERT_EQ(authority_->readLine(10s), "ready");
+  }
+  std::filesystem::path record() const { return dir_.path() / "asked"; }
+  std::string asked() const {
+    std::ifstream in(record());
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  test::TempDir dir_;
+  std::unique_ptr<test::PrivateBus> bus_;
+  std::unique_ptr<sd_bus, BusCloser> client_;
+  std::unique_ptr<test::ChildProcess> authority_;
+};
+
+TEST_F(PolkitAuthorityTest, OnlyAPlainYesAuthorises) {
+  struct Case {
+    const char* answer;
+    bool authorized;
+  };
+  const Case cases[] = {
+      {"authorized", true}, {"denied", false}, {"challenge", false}, {"malformed", false}};
+  for (const auto& c : cases) {
+    startAuthority(c.answer);
+    EXPECT_EQ(PolkitAuthority().isAuthorized(client_.get(), ":1.42"), c.authorized) << c.answer;
+  }
+  // Asked for the bus peer, the helper's action, no details, no interaction.
+  EXPECT_EQ(asked(), std::string() +
+                         "system-bus-name :1.42 dev.wexla.helper.control 0 0 ''\n"
+                         "system-bus-name :1.42 dev.wexla.helper.control 0 0 ''\n"
+                         "system-bus-name :1.42 dev.wexla.helper.control 0 0 ''\n"
+                         "system-bus-name :1.42 dev.wexla.helper.control 0 0 ''\n");
+}
+
+TEST_F(PolkitAuthorityTest, NoAuthorityOrASlowOneDenies) {
+  EXPECT_FALSE(PolkitAuthority().isAuthorized(client_.get(), ":1.7"));
+
+  startAuthority("slow");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(PolkitAuthority(300ms).isAuthorized(client_.get(), ":1.7"));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+}
+
+}  // namespace
+}  // namespace wexla::kit
