@@ -30,6 +30,7 @@ class ChildProcess {
   // One line of standard output without its line feed; nothing at the limit or at end of file.
   std::optional<std::string> readLine(std::chrono::milliseconds limit);
   void signal(int number) const;
+  pid_t pid() const { return pid_; }
   // Collects the rest of both streams and the exit status; kills the child at the limit.
   ProcessResult wait(std::chrono::milliseconds limit);
 

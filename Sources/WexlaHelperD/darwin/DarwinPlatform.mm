@@ -1,0 +1,177 @@
+// The helper on macOS: launchd starts it for its Mach service, XPC brings the requests, the
+// main dispatch queue serialises them with the watchdog timer, and os_log keeps the record.
+// Thin: every decision is in the portable start-up and service.
+#import <Foundation/Foundation.h>
+#include <dispatch/dispatch.h>
+#include <os/log.h>
+
+#include <cstring>
+#include <optional>
+
+#include "../Platform.hpp"
+#import "HelperProtocol.h"
+#include "PmsetSleepBackend.hpp"
+#include "XPCPeerAuth.hpp"
+
+namespace {
+
+class OsLog final : public wexla::helper::Log {
+ public:
+  OsLog() : log_(os_log_create("dev.wexla.helper", "daemon")) {}
+
+  void write(wexla::helper::LogLevel level, std::string_view message) override {
+    const std::string text(message);
+    // The texts hold nothing private; without %{public}s they would show as <private>.
+    if (level == wexla::helper::LogLevel::info) {
+      os_log_info(log_, "%{public}s", text.c_str());
+    } else {
+      os_log_error(log_, "%{public}s", text.c_str());
+    }
+  }
+
+ private:
+  os_log_t log_;
+};
+
+// The peer's audit token, read by key; a missing property must not crash the helper.
+std::optional<wexla::kit::AuditToken> peerAuditToken(NSXPCConnection* connection) {
+  id value = nil;
+  @try {
+    value = [connection valueForKey:@"auditToken"];
+  } @catch (NSException*) {
+    return std::nullopt;
+  }
+  wexla::kit::AuditToken token{};
+  if ([value isKindOfClass:[NSData class]]) {
+    NSData* data = value;
+    if (data.length < sizeof token) return std::nullopt;
+    std::memcpy(token.data(), data.bytes, sizeof token);
+    return token;
+  }
+  if ([value isKindOfClass:[NSValue class]]) {
+    [(NSValue*)value getValue:token.data() size:sizeof token];
+    return token;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+@interface WexlaHelperService : NSObject <HelperProtocol>
+- (instancetype)initWithService:(wexla::helper::HelperService*)service;
+@end
+
+@implementation WexlaHelperService {
+  wexla::helper::HelperService* _service;
+}
+
+- (instancetype)initWithService:(wexla::helper::HelperService*)service {
+  if ((self = [super init])) _service = service;
+  return self;
+}
+
+// Set and heartbeat touch the controller, so they run on the main queue with the watchdog.
+- (void)setDisableSleep:(BOOL)on withReply:(void (^)(BOOL ok))reply {
+  wexla::helper::HelperService* service = _service;
+  dispatch_async(dispatch_get_main_queue(), ^{
+    dispatch_assert_queue(dispatch_get_main_queue());
+    reply(service->setDisableSleep(on));
+  });
+}
+
+- (void)heartbeatWithReply:(void (^)(BOOL ok))reply {
+  wexla::helper::HelperService* service = _service;
+  dispatch_async(dispatch_get_main_queue(), ^{
+    dispatch_assert_queue(dispatch_get_main_queue());
+    reply(service->heartbeat());
+  });
+}
+
+// The live setting, read on the connection's own queue.
+- (void)currentDisableSleepWithReply:(void (^)(BOOL on))reply {
+  reply(_service->currentDisableSleep());
+}
+
+@end
+
+@interface WexlaListenerDelegate : NSObject <NSXPCListenerDelegate>
+- (instancetype)initWithDelegate:(wexla::helper::ListenerDelegate*)delegate;
+@end
+
+@implementation WexlaListenerDelegate {
+  wexla::helper::ListenerDelegate* _delegate;
+  WexlaHelperService* _service;
+}
+
+- (instancetype)initWithDelegate:(wexla::helper::ListenerDelegate*)delegate {
+  if ((self = [super init])) {
+    _delegate = delegate;
+    _service = [[WexlaHelperService alloc] initWithService:&delegate->service()];
+  }
+  return self;
+}
+
+- (BOOL)listener:(NSXPCListener*)listener shouldAcceptNewConnection:(NSXPCConnection*)connection {
+  const bool accepted = _delegate->shouldAcceptNewConnection([&](const std::string& requirement) {
+    const std::optional<wexla::kit::AuditToken> token = peerAuditToken(connection);
+    return token && wexla::kit::XPCPeerAuth::isAuthorized(*token, requirement);
+  });
+  if (!accepted) return NO;
+  connection.exportedInterface = [NSXPCInterface interfaceWithProtocol:@protocol(HelperProtocol)];
+  connection.exportedObject = _service;
+  [connection resume];
+  return YES;
+}
+
+@end
+
+namespace wexla::helper {
+
+namespace {
+
+class DarwinPlatform final : public Platform {
+ public:
+  std::unique_ptr<Log> makeLog() override { return std::make_unique<OsLog>(); }
+  std::unique_ptr<kit::SleepBackend> makeSleepBackend() override {
+    return std::make_unique<kit::PmsetSleepBackend>();
+  }
+  kit::DaemonPower::Snapshot powerSnapshot() override { return kit::DaemonPower::snapshot(); }
+  kit::TimePoint now() override { return kit::Clock::now(); }
+
+  void startTimer(std::chrono::seconds interval, std::function<void()> tick) override {
+    tick_ = std::move(tick);
+    const auto nanos = static_cast<uint64_t>(interval.count()) * NSEC_PER_SEC;
+    timer_ = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, dispatch_get_main_queue());
+    dispatch_source_set_timer(timer_, dispatch_time(DISPATCH_TIME_NOW, static_cast<int64_t>(nanos)),
+                              nanos, 0);
+    // The context must be in place before the handler can run.
+    dispatch_set_context(timer_, this);
+    dispatch_source_set_event_handler_f(timer_, &onTick);
+    dispatch_resume(timer_);
+  }
+
+  void startListener(ListenerDelegate& delegate) override {
+    // The listener holds its delegate weakly: both live as long as the process.
+    delegate_ = [[WexlaListenerDelegate alloc] initWithDelegate:&delegate];
+    listener_ = [[NSXPCListener alloc]
+        initWithMachServiceName:[NSString stringWithUTF8String:std::string(kMachService).c_str()]];
+    listener_.delegate = delegate_;
+    [listener_ resume];
+  }
+
+  int runForever() override { dispatch_main(); }
+
+ private:
+  static void onTick(void* context) { static_cast<DarwinPlatform*>(context)->tick_(); }
+
+  std::function<void()> tick_;
+  dispatch_source_t timer_ = nil;
+  WexlaListenerDelegate* delegate_ = nil;
+  NSXPCListener* listener_ = nil;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> makePlatform() { return std::make_unique<DarwinPlatform>(); }
+
+}  // namespace wexla::helper

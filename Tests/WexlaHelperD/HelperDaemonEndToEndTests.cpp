@@ -1,0 +1,180 @@
+// The built wexla_helper on a private system-like bus with the project's bus policy, a stand-in
+// logind and a stand-in polkit.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+
+#include "ChildProcess.hpp"
+#include "PrivateBus.hpp"
+#include "TempDir.hpp"
+
+namespace wexla::test {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+struct BusCloser {
+  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+
+struct Answer {
+  bool ok = false;     // the call returned
+  bool value = false;  // its Boolean
+  std::string error;   // the error name otherwise
+};
+
+class HelperDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::getuid() != 0) GTEST_SKIP() << "the helper's bus policy lets only root provide it";
+    bus_ = std::make_unique<PrivateBus>(PrivateBus::systemLike(
+        dir_.path(), {std::string(WEXLA_PACKAGING) + "/linux/dev.wexla.helper.conf"}));
+    logind_ = std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_FAKE_LOGIND_PATH},
+                                             environment());
+    ASSERT_EQ(logind_->readLine(10s), "ready");
+
+    sd_bus* client = nullptr;
+    ASSERT_GE(sd_bus_new(&client), 0);
+    client_.reset(client);
+    ASSERT_GE(sd_bus_set_address(client, bus_->address().c_str()), 0);
+    ASSERT_GE(sd_bus_set_bus_client(client, 1), 0);
+    ASSERT_GE(sd_bus_start(client), 0);
+  }
+
+  std::vector<std::string> environment() const {
+    return {"PATH=/usr/bin:/bin", "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()};
+  }
+
+  void startPolkit(const std::string& answer) {
+    polkit_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{WEXLA_FAKE_POLKIT_PATH, "--record",
+                                 (dir_.path() / "asked").string(), "--answer", answer},
+        environment());
+    ASSERT_EQ(polkit_->readLine(10s), "ready");
+  }
+
+  // Starts the helper and waits until it provides its name.
+  void startHelper() {
+    helper_ =
+        std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_HELPER_PATH}, environment());
+    const auto deadline = SteadyClock::now() + 10s;
+    while (SteadyClock::now() < deadline) {
+      sd_bus_message* reply = nullptr;
+      int owned = 0;
+      if (sd_bus_call_method(client_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
+                             "dev.wexla.helper") >= 0 &&
+          sd_bus_message_read(reply, "b", &owned) >= 0 && owned) {
+        sd_bus_message_unref(reply);
+        return;
+      }
+      sd_bus_message_unref(reply);
+      std::this_thread::sleep_for(20ms);
+    }
+    FAIL() << "the helper never took its name";
+  }
+
+  Answer call(const char* method, std::optional<bool> argument = std::nullopt) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    int r = argument ? sd_bus_call_method(client_.get(), "dev.wexla.helper", "/dev/wexla/helper",
+                                          "dev.wexla.HelperProtocol", method, &error, &reply, "b",
+                                          static_cast<int>(*argument))
+                     : sd_bus_call_method(client_.get(), "dev.wexla.helper", "/dev/wexla/helper",
+                                          "dev.wexla.HelperProtocol", method, &error, &reply, "");
+    Answer answer;
+    int value = 0;
+    if (r >= 0 && sd_bus_message_read(reply, "b", &value) >= 0) {
+      answer.ok = true;
+      answer.value = value != 0;
+    } else if (error.name != nullptr) {
+      answer.error = error.name;
+    }
+    sd_bus_error_free(&error);
+    sd_bus_message_unref(reply);
+    return answer;
+  }
+
+  // The helper's log lines, once it has been stopped.
+  std::string stopHelper() {
+    helper_->signal(SIGTERM);
+    return helper_->wait(10s).err;
+  }
+
+  std::string inhibitLine() const {
+    return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helperPid());
+  }
+  pid_t helperPid() const { return helper_->pid(); }
+
+  TempDir dir_;
+  std::unique_ptr<PrivateBus> bus_;
+  std::unique_ptr<ChildProcess> logind_;
+  std::unique_ptr<ChildProcess> polkit_;
+  std::unique_ptr<ChildProcess> helper_;
+  std::unique_ptr<sd_bus, BusCloser> client_;
+};
+
+TEST_F(HelperDaemon, HeartbeatsHoldTheLockAndItGoesWhenTheyStop) {
+  startPolkit("authorized");
+  startHelper();
+  const Answer engaged = call("SetDisableSleep", true);
+  ASSERT_TRUE(engaged.ok) << engaged.error;
+  EXPECT_TRUE(engaged.value);
+  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
+  EXPECT_TRUE(call("CurrentDisableSleep").value);
+
+  auto lastHeartbeat = SteadyClock::now();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(logind_->readLine(3s), std::nullopt) << "released while heartbeats came";
+    lastHeartbeat = SteadyClock::now();
+    EXPECT_TRUE(call("Heartbeat").value);
+  }
+  // Released at the first tick that finds the heartbeat more than 15 s old.
+  const auto released = logind_->readLine(25s);
+  const std::chrono::duration<double> after = SteadyClock::now() - lastHeartbeat;
+  EXPECT_EQ(released, "released Wexla " + std::to_string(helperPid()));
+  EXPECT_GE(after.count(), 15.0);
+  EXPECT_LE(after.count(), 21.5);
+  EXPECT_FALSE(call("CurrentDisableSleep").value);
+
+  EXPECT_EQ(stopHelper(),
+            "<6>helper started; boot reconciliation done\n<6>setDisableSleep(true) -> true\n");
+}
+
+TEST_F(HelperDaemon, AReleaseRequestAndADeadHelperBothFreeTheLock) {
+  startPolkit("authorized");
+  startHelper();
+  EXPECT_TRUE(call("SetDisableSleep", true).value);
+  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
+  EXPECT_TRUE(call("SetDisableSleep", false).value);
+  EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(helperPid()));
+
+  EXPECT_TRUE(call("SetDisableSleep", true).value);
+  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
+  const pid_t pid = helperPid();
+  helper_->signal(SIGKILL);
+  EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(pid));
+}
+
+TEST_F(HelperDaemon, AnUnauthorisedCallerIsRefusedAndLoggedOnce) {
+  startPolkit("denied");
+  startHelper();
+  for (const char* method : {"SetDisableSleep", "Heartbeat", "CurrentDisableSleep"}) {
+    const Answer answer =
+        std::string(method) == "SetDisableSleep" ? call(method, true) : call(method);
+    EXPECT_FALSE(answer.ok) << method;
+    EXPECT_EQ(answer.error, "org.freedesktop.DBus.Error.AccessDenied") << method;
+  }
+  EXPECT_EQ(logind_->readLine(500ms), std::nullopt) << "a refused caller reached logind";
+  EXPECT_EQ(stopHelper(),
+            "<6>helper started; boot reconciliation done\n"
+            "<3>rejected XPC peer (signature mismatch)\n");
+}
+
+}  // namespace
+}  // namespace wexla::test
