@@ -16,6 +16,8 @@
 #include <list>
 #include <string>
 
+#include "OwnBusName.hpp"
+
 namespace {
 
 struct Lock {
@@ -104,7 +106,7 @@ int main() {
       sd_bus_attach_event(bus, event, 0) < 0 ||
       sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/login1",
                                "org.freedesktop.login1.Manager", kVtable, nullptr) < 0 ||
-      sd_bus_request_name(bus, "org.freedesktop.login1", 0) < 0) {
+      !wexla::test::ownBusName(bus, "org.freedesktop.login1")) {
     std::fprintf(stderr, "wexla_fake_logind: cannot serve on the system bus\n");
     return 1;
   }

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "OwnBusName.hpp"
+
 namespace {
 
 struct Options {
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
   if (sd_bus_open_system(&bus) < 0 ||
       sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/PolicyKit1/Authority",
                                "org.freedesktop.PolicyKit1.Authority", kVtable, &options) < 0 ||
-      sd_bus_request_name(bus, "org.freedesktop.PolicyKit1", 0) < 0) {
+      !wexla::test::ownBusName(bus, "org.freedesktop.PolicyKit1")) {
     std::fprintf(stderr, "wexla_fake_polkit: cannot serve on the system bus\n");
     return 1;
   }

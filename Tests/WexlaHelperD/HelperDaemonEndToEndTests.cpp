@@ -80,7 +80,7 @@ class HelperDaemon : public ::testing::Test {
   }
 
   Answer call(const char* method, std::optional<bool> argument = std::nullopt) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     sd_bus_message* reply = nullptr;
     int r = argument ? sd_bus_call_method(client_.get(), "dev.wexla.helper", "/dev/wexla/helper",
                                           "dev.wexla.HelperProtocol", method, &error, &reply, "b",

@@ -31,6 +31,7 @@ class PolkitAuthorityTest : public ::testing::Test {
   void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
 
   void startAuthority(const std::string& answer) {
+    authority_.reset();
     authority_ = std::make_unique<test::ChildProcess>(
         std::vector<std::string>{WEXLA_FAKE_POLKIT_PATH, "--record", record().string(), "--answer",
                                  answer},

@@ -54,7 +54,7 @@ bool LogindSleepBackend::setDisableSleep(bool on) {
   sd_bus* bus = state.connection();
   if (bus == nullptr) return false;
 
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};
   sd_bus_message* raw = nullptr;
   const int r = sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                                    "org.freedesktop.login1.Manager", "Inhibit", &error, &raw,
@@ -72,7 +72,7 @@ bool LogindSleepBackend::setDisableSleep(bool on) {
 bool LogindSleepBackend::isDisableSleepOn() {
   sd_bus* bus = shared().connection();
   if (bus == nullptr) return false;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};
   sd_bus_message* raw = nullptr;
   const int r =
       sd_bus_call_method(bus, "org.freedesktop.login1", "/org/freedesktop/login1",

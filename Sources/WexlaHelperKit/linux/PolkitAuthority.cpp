@@ -30,7 +30,7 @@ bool PolkitAuthority::isAuthorized(sd_bus* bus, const std::string& uniqueName) c
     return false;
   }
 
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};
   sd_bus_message* answer = nullptr;
   const auto limit = std::chrono::duration_cast<std::chrono::microseconds>(limit_).count();
   const int r = sd_bus_call(bus, call.get(), static_cast<std::uint64_t>(limit), &error, &answer);
