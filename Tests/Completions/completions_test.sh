@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Each shell's completion for wexlactl, run in that shell: every command and hook word is offered
+# for the first word, a prefix narrows them, and nothing is offered after the first word.
+#   completions_test.sh COMPLETIONS_DIR
+set -u
+dir=$1
+all="busy
+extend
+help
+install-claude-hooks
+install-codex-hooks
+install-cursor-hooks
+install-gemini-hooks
+off
+on
+status
+uninstall-claude-hooks
+uninstall-codex-hooks
+uninstall-cursor-hooks
+uninstall-gemini-hooks"
+uninstall=$(grep '^uninstall' <<<"$all")
+passed=0
+failed=0
+
+expect() {  # what got expected
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$3" "$2"
+  fi
+}
+
+bash_offers() {  # words typed so far, the last one being completed
+  bash --norc --noprofile -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1));
+    _wexlactl; printf "%s\n" "${COMPREPLY[@]}"' _ "$dir/wexlactl.bash" "$@" | sed '/^$/d' | sort
+}
+expect "bash, first word" "$(bash_offers wexlactl '')" "$all"
+expect "bash, a prefix" "$(bash_offers wexlactl uninst)" "$uninstall"
+expect "bash, second word" "$(bash_offers wexlactl on '')" ""
+
+if command -v fish >/dev/null; then
+  fish_offers() {
+    fish --no-config -c "source $dir/wexlactl.fish; complete -C'$1'" | cut -f1 | sort
+  }
+  expect "fish, first word" "$(fish_offers 'wexlactl ')" "$all"
+  expect "fish, a prefix" "$(fish_offers 'wexlactl uninst')" "$uninstall"
+  expect "fish, second word" "$(fish_offers 'wexlactl on ')" ""
+else
+  echo "SKIP fish: not installed"
+fi
+
+if command -v zsh >/dev/null; then
+  # zsh matches prefixes itself; the function must hand it every word, for the first word only.
+  zsh_offers() {
+    zsh -f -c 'function _describe { print -l -- ${${(P)4}%%:*} }
+      words=("${@:2}"); CURRENT=$#words; source "$1"' _ "$dir/_wexlactl" "$@" | sort
+  }
+  expect "zsh, first word" "$(zsh_offers wexlactl '')" "$all"
+  expect "zsh, second word" "$(zsh_offers wexlactl on '')" ""
+else
+  echo "SKIP zsh: not installed"
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

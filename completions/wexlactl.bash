@@ -1,0 +1,11 @@
+# bash completion for wexlactl: the commands and the hook words, first word only.
+_wexlactl() {
+  local words="on off extend busy status help install-claude-hooks uninstall-claude-hooks
+    install-codex-hooks uninstall-codex-hooks install-gemini-hooks uninstall-gemini-hooks
+    install-cursor-hooks uninstall-cursor-hooks"
+  COMPREPLY=()
+  if [ "$COMP_CWORD" -eq 1 ]; then
+    mapfile -t COMPREPLY < <(compgen -W "$words" -- "${COMP_WORDS[COMP_CWORD]}")
+  fi
+}
+complete -F _wexlactl wexlactl
