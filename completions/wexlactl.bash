@@ -5,7 +5,8 @@ _wexlactl() {
     install-cursor-hooks uninstall-cursor-hooks"
   COMPREPLY=()
   if [ "$COMP_CWORD" -eq 1 ]; then
-    mapfile -t COMPREPLY < <(compgen -W "$words" -- "${COMP_WORDS[COMP_CWORD]}")
+    # The words hold no blanks; word splitting is safe, and bash 3.2 (macOS) has no mapfile.
+    COMPREPLY=($(compgen -W "$words" -- "${COMP_WORDS[COMP_CWORD]}"))
   fi
 }
 complete -F _wexlactl wexlactl
