@@ -15,33 +15,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cat > "$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$work/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <deny own="*"/>
-    <deny send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
-    <allow own="org.freedesktop.PolicyKit1"/>
-    <allow send_destination="org.freedesktop.PolicyKit1"/>
-    <allow own="org.freedesktop.login1"/>
-    <allow send_destination="org.freedesktop.login1"/>
-  </policy>
-  <include>$here/packaging/linux/dev.wexla.helper.conf</include>
-</busconfig>
-CONF
-dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" 2>"$work/bus.log" &
+sed -e "s|@SOCKET@|$work/bus|" \
+    -e "s|@INCLUDES@|<include>$here/packaging/linux/dev.wexla.helper.conf</include>|" \
+    "$here/Tests/Support/system-bus.conf.in" > "$work/bus.conf"
+dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 100); do [ -s "$work/address" ] && break; sleep 0.05; done
 DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$work/address")
@@ -66,4 +43,3 @@ report() {  # name pid
 echo "after $seconds s idle:"
 report "wexla_helper (ticking every 5 s)" "$helper"
 report "systemd-inhibit --what=sleep sleep" "$inhibit"
-[ -n "${DEBUG:-}" ] && cat "$work/bus.log" "$work/logind.out"

@@ -6,23 +6,15 @@
 #include <objc/message.h>
 #include <objc/runtime.h>
 
-#include <memory>
-#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "../DaemonPower.hpp"
+#include "CFHolder.hpp"
 
 namespace wexla::kit {
 
 namespace {
-
-struct CFReleaser {
-  void operator()(CFTypeRef object) const {
-    if (object != nullptr) CFRelease(object);
-  }
-};
-template <typename Ref>
-using Owned = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
 
 DescriptionValue valueOf(CFTypeRef value) {
   if (value != nullptr && CFGetTypeID(value) == CFNumberGetTypeID() &&

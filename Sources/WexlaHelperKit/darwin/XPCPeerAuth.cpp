@@ -3,22 +3,9 @@
 
 #include <Security/Security.h>
 
-#include <memory>
-#include <type_traits>
+#include "CFHolder.hpp"
 
 namespace wexla::kit {
-
-namespace {
-
-struct CFReleaser {
-  void operator()(CFTypeRef object) const {
-    if (object != nullptr) CFRelease(object);
-  }
-};
-template <typename Ref>
-using Owned = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
-
-}  // namespace
 
 bool XPCPeerAuth::isAuthorized(const AuditToken& auditToken, const std::string& requirement) {
   static_assert(sizeof(AuditToken) == sizeof(audit_token_t));
