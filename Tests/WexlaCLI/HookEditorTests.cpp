@@ -338,22 +338,5 @@ TEST(HookRoundTrip, InstallThenUninstallRestoresTheDocument) {
   }
 }
 
-TEST(HookErrors, EachAgentHasItsOwnFixedDescription) {
-  EXPECT_STREQ(HookError().what(),
-               "~/.claude/settings.json is not a JSON object \u2014 refusing to modify it. Fix it "
-               "by hand first.");
-  EXPECT_STREQ(CodexHookError().what(),
-               "~/.codex/hooks.json is not a JSON object \u2014 refusing to modify it. Fix it by "
-               "hand first.");
-  EXPECT_STREQ(GeminiHookError().what(),
-               "~/.gemini/settings.json is not a JSON object \u2014 refusing to modify it. Fix it "
-               "by hand first.");
-  EXPECT_STREQ(CursorHookError().what(),
-               "~/.cursor/hooks.json is not a JSON object \u2014 refusing to modify it. Fix it by "
-               "hand first.");
-  EXPECT_EQ(HookError(HookError::notAnObject), HookError());
-  EXPECT_EQ(std::hash<HookError>()(HookError()), std::hash<HookError>()(HookError()));
-}
-
 }  // namespace
 }  // namespace wexla::cli
