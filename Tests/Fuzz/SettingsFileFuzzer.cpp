@@ -12,6 +12,7 @@
 
 #include "CodexHookInstaller.hpp"
 #include "CursorHookInstaller.hpp"
+#include "Files.hpp"
 #include "GeminiHookInstaller.hpp"
 #include "HookInstaller.hpp"
 
@@ -20,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using wexla::cli::AgentHooks;
 using wexla::cli::Json;
+using wexla::test::readFile;
 
 const fs::path& home() {
   static const fs::path dir = [] {
@@ -28,11 +30,6 @@ const fs::path& home() {
     return fs::path(pattern);
   }();
   return dir;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void check(bool holds) {

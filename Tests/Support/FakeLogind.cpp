@@ -16,7 +16,7 @@
 #include <list>
 #include <string>
 
-#include "OwnBusName.hpp"
+#include "StandInBus.hpp"
 
 namespace {
 

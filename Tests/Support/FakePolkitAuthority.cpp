@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "OwnBusName.hpp"
+#include "StandInBus.hpp"
 
 namespace {
 
@@ -95,11 +95,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wexla_fake_polkit: cannot serve on the system bus\n");
     return 1;
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
-  for (;;) {
-    const int r = sd_bus_process(bus, nullptr);
-    if (r < 0) return 1;
-    if (r == 0 && sd_bus_wait(bus, UINT64_MAX) < 0) return 1;
-  }
+  return wexla::test::serveForever(bus);
 }

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "StandInBus.hpp"
+
 namespace {
 
 constexpr const char* kPath = "/dev/wexla/DistributedNotificationCenter";
@@ -87,13 +89,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "wexla_standin_app: cannot match commands: %s\n", std::strerror(-r));
     return 1;
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
-
-  for (;;) {
-    const int r = sd_bus_process(bus, nullptr);
-    if (r < 0) return 1;
-    if (r > 0) continue;
-    if (sd_bus_wait(bus, UINT64_MAX) < 0) return 1;
-  }
+  return wexla::test::serveForever(bus);
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "ChildProcess.hpp"
+#include "Files.hpp"
 #include "PrivateBus.hpp"
 #include "TempDir.hpp"
 
@@ -17,16 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Json = nlohmann::ordered_json;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeFile(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 struct Agent {
   const char* suffix;  // of the hook words

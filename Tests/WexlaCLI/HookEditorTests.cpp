@@ -63,36 +63,6 @@ TEST(HookOwnership, MarkerRule) {
   }
 }
 
-TEST(AddHooks, FreshDocumentsGetExactlyTheDocumentedEntries) {
-  struct Case {
-    const AgentHooks* agent;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {&ClaudeHooks::agent(),
-       R"({"hooks":{"PreToolUse":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","_origin":"wexla"}]}],
-                    "UserPromptSubmit":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","_origin":"wexla"}]}]}})"},
-      {&CodexHooks::agent(),
-       R"({"hooks":{"PreToolUse":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy"}]}],
-                    "UserPromptSubmit":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy"}]}]}})"},
-      {&GeminiHooks::agent(),
-       R"({"hooks":{"BeforeTool":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","name":"wexla"}]}],
-                    "BeforeAgent":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","name":"wexla"}]}]}})"},
-      {&CursorHooks::agent(),
-       R"({"version":1,"hooks":{"beforeShellExecution":[{"command":"/usr/local/bin/wexlactl busy"}],
-                                "afterFileEdit":[{"command":"/usr/local/bin/wexlactl busy"}],
-                                "beforeSubmitPrompt":[{"command":"/usr/local/bin/wexlactl busy"}]}})"},
-  };
-  for (const auto& c : cases) {
-    Json settings = Json::object();
-    const Events added = addHooks(settings, *c.agent, kCommand, "f");
-    EXPECT_EQ(added, Events(c.agent->events.begin(), c.agent->events.end()));
-    EXPECT_EQ(settings.dump(), doc(c.expected).dump()) << c.agent->relativePath;
-    EXPECT_EQ(removeHooks(settings, *c.agent), static_cast<std::int64_t>(added.size()));
-    EXPECT_EQ(settings, c.agent->writesVersion ? doc(R"({"version":1})") : Json::object());
-  }
-}
-
 TEST(AddHooks, OnlyEventsWithoutOursAndAlwaysAfterTheUsersGroups) {
   struct Case {
     const AgentHooks* agent;

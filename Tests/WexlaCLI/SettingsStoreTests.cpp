@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "Files.hpp"
 #include "HookInstaller.hpp"
 #include "SettingsStore.hpp"
 #include "TempDir.hpp"
@@ -13,16 +14,8 @@ namespace wexla::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, std::string_view bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using test::readFile;
+using test::writeFile;
 
 mode_t modeOf(const fs::path& path) {
   struct stat info {};

@@ -12,6 +12,7 @@
 
 #include "ChildProcess.hpp"
 #include "CommandTextExamples.hpp"
+#include "Files.hpp"
 #include "PrivateBus.hpp"
 #include "TempDir.hpp"
 
@@ -24,11 +25,6 @@ using Args = std::vector<std::string>;
 const std::string kNoReply =
     "Wexla kh\xC3\xB4ng ph\xE1\xBA\xA3n h\xE1\xBB\x93i \xE2\x80\x94 app \xC4\x91"
     "ang ch\xE1\xBA\xA1y ch\xE1\xBB\xA9?\n";
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // A socket that takes connections into its backlog and never says a word: a hung bus.
 class SilentSocket {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "Files.hpp"
 #include "PmsetSleepBackend.hpp"
 #include "TempDir.hpp"
 
@@ -11,12 +12,9 @@ namespace wexla::kit {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
 using namespace std::chrono_literals;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Fake pmset programs: shell scripts that record their arguments and do what the test says.
 class PmsetSleepBackendTest : public ::testing::Test {

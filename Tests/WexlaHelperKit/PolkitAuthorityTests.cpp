@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "Files.hpp"
 #include "PolkitAuthority.hpp"
 #include "PrivateBus.hpp"
 #include "TempDir.hpp"
@@ -39,10 +40,7 @@ class PolkitAuthorityTest : public ::testing::Test {
     ASSERT_EQ(authority_->readLine(10s), "ready");
   }
   std::filesystem::path record() const { return dir_.path() / "asked"; }
-  std::string asked() const {
-    std::ifstream in(record());
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::string asked() const { return test::readFile(record()); }
 
   test::TempDir dir_;
   std::unique_ptr<test::PrivateBus> bus_;
