@@ -1,0 +1,34 @@
+#pragma once
+
+#include <chrono>
+
+namespace wexla::app {
+
+// The clock that holds expire on: it never steps back and it counts time asleep, so a wall
+// clock set back cannot stretch a hold and a night in a bag cannot shorten one.
+// CLOCK_BOOTTIME on Linux, the continuous clock on macOS.
+struct BootClock {
+  using duration = std::chrono::nanoseconds;
+  using rep = duration::rep;
+  using period = duration::period;
+  using time_point = std::chrono::time_point<BootClock>;
+  static constexpr bool is_steady = true;
+  static time_point now();
+};
+
+using Instant = BootClock::time_point;
+using WallTime = std::chrono::system_clock::time_point;
+
+// One reading of both clocks: `boot` for expiry, `wall` only for showing times to people.
+struct Now {
+  Instant boot;
+  WallTime wall;
+
+  static Now current() { return {BootClock::now(), std::chrono::system_clock::now()}; }
+  // The wall-clock time at which `instant` falls, as seen from this reading.
+  WallTime wallAt(Instant instant) const {
+    return wall + std::chrono::duration_cast<WallTime::duration>(instant - boot);
+  }
+};
+
+}  // namespace wexla::app

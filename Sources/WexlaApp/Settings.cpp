@@ -1,0 +1,37 @@
+#include "Settings.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include "Command.hpp"
+
+namespace wexla::app {
+
+namespace {
+
+const std::string kRangeProblem =
+    "busyMinutes must be a whole number of minutes from 1 to " + std::to_string(kMaxBusyMinutes);
+
+}  // namespace
+
+SettingsReading settingsFromBusyMinutes(std::optional<std::int64_t> busyMinutes) {
+  SettingsReading reading;
+  if (!busyMinutes) return reading;
+  if (*busyMinutes < 1 || *busyMinutes > kMaxBusyMinutes) {
+    reading.problem = kRangeProblem;
+  } else {
+    reading.settings.busyMinutes = *busyMinutes;
+  }
+  return reading;
+}
+
+SettingsReading parseSettings(std::string_view text) {
+  const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+  if (document.is_discarded()) return {{}, "it is not valid JSON"};
+  if (!document.is_object()) return {{}, "it is not a JSON object"};
+  const auto minutes = document.find("busyMinutes");
+  if (minutes == document.end()) return {};
+  if (!minutes->is_number_integer()) return {{}, kRangeProblem};
+  return settingsFromBusyMinutes(minutes->get<std::int64_t>());
+}
+
+}  // namespace wexla::app

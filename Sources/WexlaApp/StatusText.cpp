@@ -1,0 +1,175 @@
+#include "StatusText.hpp"
+
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace wexla::app {
+
+namespace {
+
+constexpr std::string_view kWarningSeparator = " ⚠ ";
+
+std::optional<std::string_view> warningFor(LinkState link) {
+  switch (link) {
+    case LinkState::unreachable:
+      return "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
+    case LinkState::refused:
+      return "helper từ chối ứng dụng này / the helper refused this application";
+    case LinkState::released:
+      return "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too "
+             "hot)";
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string_view linkName(LinkState link) {
+  switch (link) {
+    case LinkState::held:
+      return "ok";
+    case LinkState::unreachable:
+      return "unreachable";
+    case LinkState::refused:
+      return "refused";
+    case LinkState::released:
+      return "released";
+    default:
+      return "idle";  // nothing asked of the helper, or its first answer is still on the way
+  }
+}
+
+struct tm localParts(WallTime at) {
+  const time_t seconds =
+      std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
+  struct tm parts {};
+  localtime_r(&seconds, &parts);
+  return parts;
+}
+
+std::string pidList(const std::vector<std::int32_t>& pids, std::string_view separator) {
+  std::string text;
+  for (const std::int32_t pid : pids) {
+    if (!text.empty()) text += separator;
+    text += std::to_string(pid);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string clockText(WallTime at, WallTime now) {
+  const struct tm parts = localParts(at);
+  char text[64];
+  if (at - now > std::chrono::hours(24)) {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min);
+  } else {
+    std::snprintf(text, sizeof text, "%02d:%02d", parts.tm_hour, parts.tm_min);
+  }
+  return text;
+}
+
+std::string timeLeftText(Instant::duration left) {
+  const auto minutes = std::chrono::ceil<std::chrono::minutes>(left).count();
+  if (minutes < 60) return std::to_string(minutes) + "m";
+  char text[64];
+  std::snprintf(text, sizeof text, "%lldh%02lldm", static_cast<long long>(minutes / 60),
+                static_cast<long long>(minutes % 60));
+  return text;
+}
+
+std::string rfc3339(WallTime at) {
+  const struct tm parts = localParts(at);
+  const long offset = parts.tm_gmtoff / 60;
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
+                parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
+                parts.tm_sec, offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                std::labs(offset) % 60);
+  return text;
+}
+
+std::string statusLine(const Holds& holds, LinkState link, const Now& now) {
+  if (!holds.any(now.boot)) return std::string(kOffLine);
+  std::vector<std::string> parts;
+  if (holds.manual()) parts.emplace_back("on — giữ máy thức tới khi tắt / holding until off");
+  if (const auto end = holds.timerEnd(now.boot)) {
+    const std::string until = clockText(now.wallAt(*end), now.wall);
+    const std::string left = timeLeftText(*end - now.boot);
+    parts.push_back("timer — giữ tới " + until + ", còn " + left + " / holding until " + until +
+                    ", " + left + " left");
+  }
+  if (const auto end = holds.agentEnd(now.boot)) {
+    const std::string until = clockText(now.wallAt(*end), now.wall);
+    parts.push_back("agent — agent AI đang bận, giữ tới " + until +
+                    " / AI agent busy, holding until " + until);
+  }
+  if (!holds.processes().empty()) {
+    const std::string pids = pidList(holds.processes(), ", ");
+    parts.push_back("while — giữ khi tiến trình " + pids + " còn chạy / holding while process " +
+                    pids + " runs");
+  }
+  std::string line;
+  for (const std::string& part : parts) line += (line.empty() ? "" : "; ") + part;
+  if (const auto warning = warningFor(link)) {
+    line += kWarningSeparator;
+    line += *warning;
+  }
+  return line;
+}
+
+std::string statusJson(const Holds& holds, LinkState link, const Now& now) {
+  const bool any = holds.any(now.boot);
+  std::vector<std::string> entries;
+  if (holds.manual()) entries.emplace_back(R"({"kind": "manual", "until": null})");
+  for (const auto& [kind, end] : {std::pair{"timer", holds.timerEnd(now.boot)},
+                                  std::pair{"agent", holds.agentEnd(now.boot)}}) {
+    if (end) {
+      entries.push_back(std::string(R"({"kind": ")") + kind + R"(", "until": ")" +
+                        rfc3339(now.wallAt(*end)) + "\"}");
+    }
+  }
+  if (!holds.processes().empty()) {
+    entries.push_back(R"({"kind": "while", "until": null, "pids": [)" +
+                      pidList(holds.processes(), ", ") + "]}");
+  }
+  std::string list;
+  for (const std::string& entry : entries) list += (list.empty() ? "" : ", ") + entry;
+  return std::string(R"({"held": )") + (any && link == LinkState::held ? "true" : "false") +
+         R"(, "holds": [)" + list + R"(], "helper": ")" +
+         std::string(any ? linkName(link) : "idle") + "\"}";
+}
+
+std::string errorLine(std::string_view text) {
+  return "không hiểu \"" + std::string(text) +
+         "\" — dùng / use: on, off, 2h, 45m, extend 30, while PID, status";
+}
+
+std::string noProcessLine(std::string_view pidText) {
+  const std::string pid(pidText);
+  return "không có tiến trình " + pid + " / no process " + pid;
+}
+
+std::string_view linkLogMessage(LinkState state) {
+  switch (state) {
+    case LinkState::idle:
+      return "nothing holds the machine any more; the helper was asked to let go";
+    case LinkState::pending:
+      return "a hold began; asking the helper to keep the machine awake";
+    case LinkState::held:
+      return "the helper holds the machine awake";
+    case LinkState::released:
+      return "the helper let go by itself (low battery, heat or its own restart); asking again "
+             "in a minute";
+    case LinkState::unreachable:
+      return "the helper is unreachable; retrying every 30 seconds";
+    case LinkState::refused:
+      return "the helper refused this application; retrying every 30 seconds";
+  }
+  return {};
+}
+
+}  // namespace wexla::app

@@ -1,0 +1,286 @@
+// The application's core with a fake helper, process watch and timer, on a clock of the test's.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "Application.hpp"
+#include "StatusText.hpp"
+
+namespace wexla::app {
+namespace {
+
+using namespace std::chrono_literals;
+using Calls = std::vector<std::string>;
+
+// 2026-12-06 13:10:00 UTC; the boot clock starts at an arbitrary reading.
+const Now kStart{Instant(1000s), WallTime(std::chrono::seconds(1796562600))};
+
+class FakeWorld final : public HelperConnection,
+                        public ProcessWatch,
+                        public WakeTimer,
+                        public ApplicationListener {
+ public:
+  Calls calls;                         // "set 1", "set 0", "heartbeat", "check", "release"
+  std::optional<HelperAnswer> answer;  // answers every call at once when set
+  std::vector<std::pair<std::string, Reply>> waiting;  // otherwise they wait here, by call
+  std::set<std::int32_t> running{4242, 4243};
+  std::optional<Instant> wake;
+  Calls logged;
+
+  void setDisableSleep(bool on, Reply reply) override { record(on ? "set 1" : "set 0", reply); }
+  void heartbeat(Reply reply) override { record("heartbeat", reply); }
+  void currentDisableSleep(Reply reply) override { record("check", reply); }
+  void releaseBeforeExit(std::chrono::milliseconds limit) override {
+    EXPECT_EQ(limit, 1000ms);
+    calls.push_back("release");
+  }
+  bool watch(std::int32_t pid) override { return running.contains(pid); }
+  void unwatch(std::int32_t) override {}
+  void wakeAt(std::optional<Instant> when) override { wake = when; }
+  void linkChanged(LinkState state) override { logged.emplace_back(linkLogMessage(state)); }
+
+ private:
+  void record(const char* call, Reply& reply) {
+    calls.push_back(call);
+    if (answer) {
+      reply(*answer, now);
+    } else {
+      waiting.emplace_back(call, std::move(reply));
+    }
+  }
+
+ public:
+  Instant now = kStart.boot;
+};
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+
+  Now at(Instant::duration offset) { return {kStart.boot + offset, kStart.wall + offset}; }
+
+  FakeWorld world;
+  Application app{Settings{}, world, world, world, world};
+};
+
+const std::string kOff = "off — không giữ máy thức / not holding";
+const std::string kOn = "on — giữ máy thức tới khi tắt / holding until off";
+const std::string kUse = " — dùng / use: on, off, 2h, 45m, extend 30, while PID, status";
+
+// Each row starts from a fresh application: the texts at their minute, then the last reply.
+TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
+  struct Row {
+    std::vector<std::pair<int, std::string>> texts;
+    std::optional<std::string> reply;
+  };
+  const std::string timer80 = "timer — giữ tới 14:30, còn 1h20m / holding until 14:30, 1h20m left";
+  const std::string agent10 =
+      "agent — agent AI đang bận, giữ tới 13:20 / AI agent busy, holding "
+      "until 13:20";
+  // clang-format off
+  const Row rows[] = {
+      {{{0, "status"}}, kOff},
+      {{{0, "on"}}, kOn},
+      {{{0, "on"}, {5, "off"}}, kOff},
+      {{{0, "extend 80"}}, timer80},
+      {{{0, "extend 20"}, {0, "extend 60"}}, timer80},
+      {{{0, "extend 50"}, {30, "status"}}, "timer — giữ tới 14:00, còn 20m / holding until 14:00, 20m left"},
+      {{{0, "extend 10"}, {20, "extend 80"}}, "timer — giữ tới 14:50, còn 1h20m / holding until 14:50, 1h20m left"},
+      {{{0, "extend 0"}}, kOff},
+      {{{0, "extend 99999999999999999999"}}, "timer — giữ tới 2026-12-13 13:10, còn 168h00m / holding until 2026-12-13 13:10, 168h00m left"},
+      {{{0, "busy"}}, std::nullopt},
+      {{{0, "busybox 3"}}, std::nullopt},
+      {{{0, "working 90"}, {0, "status"}}, "agent — agent AI đang bận, giữ tới 14:40 / AI agent busy, holding until 14:40"},
+      {{{0, "heartbeat 1441"}, {0, "status"}}, agent10},
+      {{{0, "busy 30"}, {5, "busy 1"}, {5, "status"}}, "agent — agent AI đang bận, giữ tới 13:40 / AI agent busy, holding until 13:40"},
+      {{{0, "busy"}, {10, "status"}}, kOff},
+      {{{0, " busy"}}, agent10},
+      {{{0, "while 4242"}, {0, "while 4243"}, {0, "while 4242"}}, "while — giữ khi tiến trình 4242, 4243 còn chạy / holding while process 4242, 4243 runs"},
+      {{{0, "while 007"}}, "không có tiến trình 007 / no process 007"},
+      {{{0, "while 99999999999"}}, "không có tiến trình 99999999999 / no process 99999999999"},
+      {{{0, "while 0"}}, "không hiểu \"while 0\"" + kUse},
+      {{{0, "while -1"}}, "không hiểu \"while -1\"" + kUse},
+      {{{0, "on"}, {0, "extend 80"}, {0, "busy"}, {0, "while 4242"}, {0, "\tstatus  "}}, kOn + "; " + timer80 + "; " + agent10 + "; while — giữ khi tiến trình 4242 còn chạy / holding while process 4242 runs"},
+      {{{0, "on"}, {0, "while 4242"}, {0, "off"}, {0, "status json"}}, R"({"held": false, "holds": [], "helper": "idle"})"},
+      {{{0, "extend 80"}, {0, "while 4243"}, {0, "status  json"}}, R"({"held": true, "holds": [{"kind": "timer", "until": "2026-12-06T14:30:00+00:00"}, {"kind": "while", "until": null, "pids": [4243]}], "helper": "ok"})"},
+      {{{0, ""}}, "không hiểu \"\"" + kUse},
+      {{{0, "On"}}, "không hiểu \"On\"" + kUse},
+      {{{0, "on now"}}, "không hiểu \"on now\"" + kUse},
+      {{{0, "say \"hi\""}}, "không hiểu \"say \"hi\"\"" + kUse},
+      {{{0, "extend -5"}}, "không hiểu \"extend -5\"" + kUse},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    FakeWorld fresh;
+    fresh.answer = HelperAnswer::yes;
+    Application application(Settings{}, fresh, fresh, fresh, fresh);
+    std::optional<std::string> reply;
+    for (const auto& [minute, text] : row.texts) {
+      reply = application.handle(text, at(std::chrono::minutes(minute)));
+    }
+    EXPECT_EQ(reply, row.reply) << row.texts.back().second;
+  }
+}
+
+TEST_F(ApplicationTest, TheBusySettingIsTheDefaultAgentHold) {
+  FakeWorld fresh;
+  Application application(Settings{45}, fresh, fresh, fresh, fresh);
+  application.handle("busy", kStart);
+  EXPECT_EQ(application.handle("status", kStart),
+            "agent — agent AI đang bận, giữ tới 13:55 / AI agent busy, holding until 13:55");
+}
+
+// The helper link over time: one step a row, at its second, with the calls it makes.
+TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
+  struct Step {
+    int second;
+    std::string action;  // a command text, "tick", "lost", "exit 4242", "quit", or a call and
+                         // its answer ("check no"), given to the newest such call waiting
+    Calls calls;         // made by this step
+    LinkState state;
+    std::optional<int> wake;  // the second the timer is set to
+  };
+  using enum LinkState;
+  // clang-format off
+  const Step steps[] = {
+      {0, "on", {"set 1"}, pending, std::nullopt},
+      {0, "set yes", {}, held, 5},
+      {5, "tick", {"heartbeat"}, held, 10},
+      {5, "heartbeat yes", {}, held, 10},
+      {10, "tick", {"heartbeat"}, held, 15},
+      {15, "tick", {"heartbeat", "check"}, held, 20},
+      {15, "check yes", {}, held, 20},
+      {20, "tick", {"heartbeat"}, held, 25},
+      {25, "tick", {"heartbeat"}, held, 30},
+      {30, "tick", {"heartbeat", "check"}, held, 35},
+      {31, "check no", {}, released, 91},                 // let go: asked again in a minute
+      {31, "heartbeat unreachable", {}, released, 91},    // an answer to a call of before
+      {35, "tick", {}, released, 91},
+      {91, "tick", {"set 1"}, released, std::nullopt},
+      {92, "set yes", {}, held, 97},
+      {97, "tick", {"heartbeat"}, held, 102},
+      {98, "heartbeat unreachable", {}, unreachable, 128},
+      {128, "tick", {"set 1"}, unreachable, std::nullopt},
+      {129, "set refused", {}, refused, 159},
+      {159, "tick", {"set 1"}, refused, std::nullopt},
+      {160, "set yes", {}, held, 165},
+      {161, "lost", {}, unreachable, 191},                // the helper left the bus
+      {170, "off", {"set 0"}, idle, std::nullopt},        // one release, then nothing
+      {200, "tick", {}, idle, std::nullopt},
+      {201, "while 4242", {"set 1"}, pending, std::nullopt},
+      {202, "exit 4242", {"set 0"}, idle, std::nullopt},
+      {203, "extend 1", {"set 1"}, pending, 263},
+      {204, "set yes", {}, held, 209},
+      {263, "tick", {"set 0"}, idle, std::nullopt},       // the timer ran out
+      {300, "on", {"set 1"}, pending, std::nullopt},
+      {301, "quit", {"release"}, pending, std::nullopt},
+  };
+  // clang-format on
+  const std::map<std::string, HelperAnswer> answers{{"yes", HelperAnswer::yes},
+                                                    {"no", HelperAnswer::no},
+                                                    {"unreachable", HelperAnswer::unreachable},
+                                                    {"refused", HelperAnswer::refused}};
+  for (const Step& step : steps) {
+    const Now now = at(std::chrono::seconds(step.second));
+    const std::string where = "at " + std::to_string(step.second) + " s: " + step.action;
+    world.now = now.boot;
+    world.calls.clear();
+    const std::size_t blank = step.action.find(' ');
+    const auto answer =
+        blank == std::string::npos ? answers.end() : answers.find(step.action.substr(blank + 1));
+    if (step.action == "tick") {
+      app.tick(now);
+    } else if (step.action == "lost") {
+      app.helperLost(now);
+    } else if (step.action == "quit") {
+      app.quit();
+    } else if (step.action == "exit 4242") {
+      app.processEnded(4242, now);
+    } else if (answer != answers.end()) {
+      const std::string call = step.action.substr(0, blank);
+      auto waiting = std::find_if(world.waiting.rbegin(), world.waiting.rend(),
+                                  [&](const auto& entry) { return entry.first.starts_with(call); });
+      ASSERT_NE(waiting, world.waiting.rend()) << where;
+      const auto reply = std::move(waiting->second);
+      world.waiting.erase(std::next(waiting).base());
+      reply(answer->second, now.boot);
+    } else {
+      EXPECT_TRUE(app.handle(step.action, now)) << where;
+    }
+    EXPECT_EQ(world.calls, step.calls) << where;
+    EXPECT_EQ(app.link(), step.state) << where;
+    const std::optional<Instant> wake =
+        step.wake ? std::optional(at(std::chrono::seconds(*step.wake)).boot) : std::nullopt;
+    EXPECT_EQ(world.wake, wake) << where;
+  }
+  EXPECT_EQ(world.logged.size(), 15u);  // one line per change of the link, none for repeats
+}
+
+TEST_F(ApplicationTest, TheStatusWarnsWhenAHoldIsNotBackedByTheHelper) {
+  app.handle("on", kStart);
+  for (const auto& [answer, warning] :
+       {std::pair{HelperAnswer::unreachable,
+                  "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may "
+                  "sleep"},
+        std::pair{HelperAnswer::refused,
+                  "helper từ chối ứng dụng này / the helper refused this application"},
+        std::pair{HelperAnswer::no,
+                  "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery "
+                  "or too hot)"}}) {
+    ASSERT_FALSE(world.waiting.empty());
+    auto reply = std::move(world.waiting.back().second);
+    world.waiting.clear();
+    reply(answer, kStart.boot);
+    EXPECT_EQ(app.statusLine(kStart), kOn + " ⚠ " + warning);
+    app.tick(at(1h));  // the retry
+  }
+}
+
+TEST(StatusText, TimesAreShownInLocalTime) {
+  ::setenv("TZ", "XYZ-7", 1);  // seven hours east of UTC
+  ::tzset();
+  const WallTime start = kStart.wall;
+  EXPECT_EQ(clockText(start + 24h, start), "20:10");
+  EXPECT_EQ(clockText(start + 24h + 1s, start), "2026-12-07 20:10");
+  EXPECT_EQ(rfc3339(start), "2026-12-06T20:10:00+07:00");
+  ::setenv("TZ", "<-0330>3:30", 1);
+  ::tzset();
+  EXPECT_EQ(rfc3339(start), "2026-12-06T09:40:00-03:30");
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  const std::pair<Instant::duration, const char*> lefts[] = {
+      {1s, "1m"},       {59min + 1s, "1h00m"},  {60min, "1h00m"},
+      {61min, "1h01m"}, {26h + 5min, "26h05m"}, {168h, "168h00m"},
+  };
+  for (const auto& [left, text] : lefts) EXPECT_EQ(timeLeftText(left), text);
+}
+
+TEST(SettingsFile, AnythingUnusableGivesTheDefaultsAndSaysWhy) {
+  // clang-format off
+  const std::tuple<const char*, std::int64_t, bool> rows[] = {
+      {"{}", 10, false},
+      {R"({"busyMinutes": 30, "theme": "dark"})", 30, false},
+      {R"({"busyMinutes": 1440})", 1440, false},
+      {R"({"busyMinutes": 0})", 10, true},
+      {R"({"busyMinutes": 1441})", 10, true},
+      {R"({"busyMinutes": 18446744073709551615})", 10, true},
+      {R"({"busyMinutes": 12.5})", 10, true},
+      {R"({"busyMinutes": "30"})", 10, true},
+      {"[30]", 10, true},
+      {"{\"busyMinutes\": 30", 10, true},
+  };
+  // clang-format on
+  for (const auto& [text, minutes, problem] : rows) {
+    const SettingsReading reading = parseSettings(text);
+    EXPECT_EQ(reading.settings.busyMinutes, minutes) << text;
+    EXPECT_EQ(!reading.problem.empty(), problem) << text;
+  }
+}
+
+}  // namespace
+}  // namespace wexla::app
