@@ -1,8 +1,13 @@
 #include "PrivateBus.hpp"
 
+#include <systemd/sd-bus.h>
+
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
+
+#include "SdBus.hpp"
 
 namespace wexla::test {
 
@@ -14,6 +19,28 @@ PrivateBus::PrivateBus(const std::vector<std::string>& configuration) {
   const auto line = daemon_->readLine(std::chrono::seconds(10));
   if (!line || line->empty()) throw std::runtime_error("dbus-daemon printed no address");
   address_ = *line;
+}
+
+bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds limit) const {
+  sd_bus* raw = nullptr;
+  if (sd_bus_new(&raw) < 0) return false;
+  const sd::Bus bus(raw);
+  if (sd_bus_set_address(raw, address_.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
+      sd_bus_start(raw) < 0) {
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  do {
+    sd_bus_message* reply = nullptr;
+    int owned = 0;
+    const int r = sd_bus_call_method(raw, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
+                                     name.c_str());
+    const sd::Message answer(reply);
+    if (r >= 0 && sd_bus_message_read(reply, "b", &owned) >= 0 && owned) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
 }
 
 PrivateBus PrivateBus::session() { return PrivateBus({"--session"}); }

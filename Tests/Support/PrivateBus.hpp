@@ -21,6 +21,8 @@ class PrivateBus {
                                const std::vector<std::filesystem::path>& policies = {});
 
   const std::string& address() const { return address_; }
+  // Whether some peer owns `name` within `limit`.
+  bool waitForName(const std::string& name, std::chrono::milliseconds limit) const;
 
  private:
   explicit PrivateBus(const std::vector<std::string>& configuration);

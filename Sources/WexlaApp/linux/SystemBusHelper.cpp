@@ -1,0 +1,159 @@
+#include "SystemBusHelper.hpp"
+
+#include <cstring>
+#include <memory>
+
+#include "HelperProtocol.hpp"
+
+namespace wexla::app {
+
+namespace {
+
+namespace protocol = kit::HelperProtocol;
+
+// Long enough for a helper that runs the platform's power tool, short enough that a hung helper
+// shows as unreachable before its own watchdog would let go.
+constexpr std::uint64_t kCallLimitMicros = 10'000'000;
+constexpr int kNoArgument = -1;
+
+struct PendingCall {
+  SystemBusHelper* owner;
+  HelperConnection::Reply reply;  // empty once it ran
+};
+
+HelperAnswer answerOf(sd_bus_message* message) {
+  if (const sd_bus_error* error = sd_bus_message_get_error(message)) {
+    return sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED) ? HelperAnswer::refused
+                                                                    : HelperAnswer::unreachable;
+  }
+  int value = 0;
+  if (sd_bus_message_read(message, "b", &value) < 0) return HelperAnswer::unreachable;
+  return value != 0 ? HelperAnswer::yes : HelperAnswer::no;
+}
+
+}  // namespace
+
+SystemBusHelper::SystemBusHelper(sd_event* event, std::function<void()> lost)
+    : event_(event), lost_(std::move(lost)) {
+  sd_event_source* source = nullptr;
+  if (sd_event_add_defer(event_, &source, &onDeferred, this) >= 0) {
+    deferred_.reset(source);
+    sd_event_source_set_enabled(source, SD_EVENT_OFF);
+  }
+}
+
+void SystemBusHelper::setDisableSleep(bool on, Reply reply) {
+  call(protocol::kSetDisableSleep, on ? 1 : 0, std::move(reply));
+}
+
+void SystemBusHelper::heartbeat(Reply reply) {
+  call(protocol::kHeartbeat, kNoArgument, std::move(reply));
+}
+
+void SystemBusHelper::currentDisableSleep(Reply reply) {
+  call(protocol::kCurrentDisableSleep, kNoArgument, std::move(reply));
+}
+
+void SystemBusHelper::releaseBeforeExit(std::chrono::milliseconds limit) {
+  if (!bus_ || sd_bus_is_open(bus_.get()) <= 0) return;
+  sd::Error error;
+  sd_bus_message* raw = nullptr;
+  sd_bus_message* call = nullptr;
+  if (sd_bus_message_new_method_call(bus_.get(), &call, protocol::kBusName, protocol::kObjectPath,
+                                     protocol::kInterface, protocol::kSetDisableSleep) < 0) {
+    return;
+  }
+  const sd::Message request(call);
+  if (sd_bus_message_append(request.get(), "b", 0) < 0) return;
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(limit).count();
+  sd_bus_call(bus_.get(), request.get(), static_cast<std::uint64_t>(micros), error.get(), &raw);
+  sd_bus_message_unref(raw);
+}
+
+sd_bus* SystemBusHelper::connection() {
+  if (bus_ && sd_bus_is_open(bus_.get()) > 0) return bus_.get();
+  bus_.reset();
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_system(&bus) < 0) return nullptr;
+  bus_.reset(bus);
+  const std::string owner = std::string("type='signal',sender='org.freedesktop.DBus',") +
+                            "path='/org/freedesktop/DBus',interface='org.freedesktop.DBus'," +
+                            "member='NameOwnerChanged',arg0='" + protocol::kBusName + "'";
+  // Matches go to the bus without waiting for it: connecting must not block the loop.
+  if (sd_bus_add_match_async(bus, nullptr, owner.c_str(), &onOwnerChanged, nullptr, this) < 0 ||
+      sd_bus_add_match_async(bus, nullptr,
+                             "type='signal',path='/org/freedesktop/DBus/Local',"
+                             "interface='org.freedesktop.DBus.Local',member='Disconnected'",
+                             &onDisconnected, nullptr, this) < 0 ||
+      sd_bus_attach_event(bus, event_, SD_EVENT_PRIORITY_NORMAL) < 0) {
+    bus_.reset();
+    return nullptr;
+  }
+  return bus;
+}
+
+void SystemBusHelper::call(const char* method, int argument, Reply reply) {
+  sd_bus* bus = connection();
+  sd_bus_message* raw = nullptr;
+  if (bus == nullptr ||
+      sd_bus_message_new_method_call(bus, &raw, protocol::kBusName, protocol::kObjectPath,
+                                     protocol::kInterface, method) < 0) {
+    answerLater(std::move(reply));
+    return;
+  }
+  const sd::Message request(raw);
+  if (argument != kNoArgument && sd_bus_message_append(request.get(), "b", argument) < 0) {
+    answerLater(std::move(reply));
+    return;
+  }
+  auto pending = std::make_unique<PendingCall>(PendingCall{this, std::move(reply)});
+  sd_bus_slot* slot = nullptr;
+  if (sd_bus_call_async(bus, &slot, request.get(), &onReply, pending.get(), kCallLimitMicros) < 0) {
+    answerLater(std::move(pending->reply));
+    return;
+  }
+  // The bus keeps the slot until the reply or the time limit. A slot dropped unanswered (its
+  // connection was replaced) still gets its answer, or the link would wait for it for ever.
+  sd_bus_slot_set_destroy_callback(slot, [](void* data) {
+    const std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
+    if (call->reply) call->owner->answerLater(std::move(call->reply));
+  });
+  pending.release();
+  sd_bus_slot_set_floating(slot, 1);
+  sd_bus_slot_unref(slot);
+}
+
+void SystemBusHelper::answerLater(Reply reply) {
+  unsent_.push_back(std::move(reply));
+  if (deferred_) sd_event_source_set_enabled(deferred_.get(), SD_EVENT_ONESHOT);
+}
+
+int SystemBusHelper::onReply(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  const Reply reply = std::exchange(static_cast<PendingCall*>(userdata)->reply, nullptr);
+  reply(answerOf(message), BootClock::now());
+  return 0;
+}
+
+int SystemBusHelper::onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  const char* name = nullptr;
+  const char* previous = nullptr;
+  const char* next = nullptr;
+  if (sd_bus_message_read(message, "sss", &name, &previous, &next) >= 0 && previous[0] != '\0') {
+    static_cast<SystemBusHelper*>(userdata)->lost_();
+  }
+  return 0;
+}
+
+int SystemBusHelper::onDisconnected(sd_bus_message*, void* userdata, sd_bus_error*) {
+  static_cast<SystemBusHelper*>(userdata)->lost_();
+  return 0;
+}
+
+int SystemBusHelper::onDeferred(sd_event_source*, void* userdata) {
+  auto* self = static_cast<SystemBusHelper*>(userdata);
+  std::deque<Reply> replies = std::exchange(self->unsent_, {});
+  for (Reply& reply : replies) reply(HelperAnswer::unreachable, BootClock::now());
+  return 0;
+}
+
+}  // namespace wexla::app

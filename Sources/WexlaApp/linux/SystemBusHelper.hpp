@@ -1,0 +1,47 @@
+#pragma once
+
+#include <systemd/sd-event.h>
+
+#include <deque>
+#include <functional>
+#include <utility>
+
+#include "HelperLink.hpp"
+#include "SdBus.hpp"
+
+namespace wexla::app {
+
+// The helper on the system bus, called without ever blocking the loop: each call carries its
+// own time limit and its reply comes back through the loop. The connection is made on first
+// use and made again after it dropped.
+class SystemBusHelper final : public HelperConnection {
+ public:
+  // `lost` runs when the helper we talked to leaves the bus, or the connection drops.
+  SystemBusHelper(sd_event* event, std::function<void()> lost);
+  SystemBusHelper(const SystemBusHelper&) = delete;
+  SystemBusHelper& operator=(const SystemBusHelper&) = delete;
+
+  void setDisableSleep(bool on, Reply reply) override;
+  void heartbeat(Reply reply) override;
+  void currentDisableSleep(Reply reply) override;
+  void releaseBeforeExit(std::chrono::milliseconds limit) override;
+
+ private:
+  // A call that could not even be sent is answered from the loop too, never from inside it.
+  void answerLater(Reply reply);
+  sd_bus* connection();
+  void call(const char* method, int argument, Reply reply);
+  static int onReply(sd_bus_message* message, void* userdata, sd_bus_error*);
+  static int onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*);
+  static int onDisconnected(sd_bus_message*, void* userdata, sd_bus_error*);
+  static int onDeferred(sd_event_source*, void* userdata);
+
+  sd_event* event_;
+  std::function<void()> lost_;
+  sd::EventSource deferred_;
+  std::deque<Reply> unsent_;
+  // Last, so it goes first: dropping it may still hand unanswered calls to the two above.
+  sd::Bus bus_;
+};
+
+}  // namespace wexla::app

@@ -1,0 +1,3 @@
+#include "UserService.hpp"
+
+int main(int argc, char** argv) { return wexla::app::runUserService(argc, argv); }

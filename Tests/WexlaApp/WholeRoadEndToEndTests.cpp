@@ -1,0 +1,169 @@
+// The whole road on private buses: the built wexlactl, wexla and wexla_helper, with stand-ins for
+// logind and polkit. The helper's lock shows as lines of the stand-in logind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <systemd/sd-bus.h>
+
+#include <memory>
+#include <thread>
+
+#include "ChildProcess.hpp"
+#include "PrivateBus.hpp"
+#include "SdBus.hpp"
+#include "TempDir.hpp"
+
+namespace wexla::test {
+namespace {
+
+using namespace std::chrono_literals;
+using SteadyClock = std::chrono::steady_clock;
+
+const std::string kOnLine = "on — giữ máy thức tới khi tắt / holding until off";
+const std::string kUnreachable =
+    " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
+
+class WholeRoad : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::getuid() != 0) GTEST_SKIP() << "the helper's bus policy lets only root provide it";
+    session_ = std::make_unique<PrivateBus>(PrivateBus::session());
+    system_ = std::make_unique<PrivateBus>(PrivateBus::systemLike(
+        dir_.path(), {std::string(WEXLA_PACKAGING) + "/linux/dev.wexla.helper.conf"}));
+    logind_ = start({WEXLA_FAKE_LOGIND_PATH});
+    ASSERT_EQ(logind_->readLine(10s), "ready");
+    polkit_ = start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string()});
+    ASSERT_EQ(polkit_->readLine(10s), "ready");
+    startHelper();
+    app_ = start({WEXLA_APP_PATH});
+    ASSERT_TRUE(session_->waitForName("dev.wexla.app", 10s));
+  }
+
+  std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const {
+    return std::make_unique<ChildProcess>(
+        argv, std::vector<std::string>{"PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
+                                       "DBUS_SESSION_BUS_ADDRESS=" + session_->address(),
+                                       "DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()});
+  }
+
+  void startHelper() {
+    helper_ = start({WEXLA_HELPER_PATH});
+    ASSERT_TRUE(system_->waitForName("dev.wexla.helper", 10s));
+  }
+
+  std::string wexlactl(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{WEXLACTL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProcessResult result =
+        runProcess(argv, {"DBUS_SESSION_BUS_ADDRESS=" + session_->address()}, 10s);
+    EXPECT_EQ(result.err, "");
+    return result.out;
+  }
+
+  std::string lockedBy(const ChildProcess& helper) const {
+    return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helper.pid());
+  }
+  std::string releasedBy(const ChildProcess& helper) const {
+    return "released Wexla " + std::to_string(helper.pid());
+  }
+
+  TempDir dir_;
+  std::unique_ptr<PrivateBus> session_;
+  std::unique_ptr<PrivateBus> system_;
+  std::unique_ptr<ChildProcess> logind_;
+  std::unique_ptr<ChildProcess> polkit_;
+  std::unique_ptr<ChildProcess> helper_;
+  std::unique_ptr<ChildProcess> app_;
+};
+
+// Counts the replies on the session bus, as a waiting wexlactl would see them.
+class ReplyCounter {
+ public:
+  explicit ReplyCounter(const std::string& address) {
+    sd_bus* raw = nullptr;
+    sd_bus_new(&raw);
+    bus_.reset(raw);
+    sd_bus_set_address(raw, address.c_str());
+    sd_bus_set_bus_client(raw, 1);
+    sd_bus_start(raw);
+    sd_bus_add_match(
+        raw, nullptr,
+        "type='signal',interface='dev.wexla.DistributedNotificationCenter',"
+        "member='Notification',arg0='dev.wexla.status'",
+        [](sd_bus_message*, void* count, sd_bus_error*) {
+          ++*static_cast<int*>(count);
+          return 0;
+        },
+        &count_);
+  }
+  // The replies seen until `settle` passes without another.
+  int count(std::chrono::milliseconds settle) {
+    const auto deadline = SteadyClock::now() + settle;
+    while (SteadyClock::now() < deadline) {
+      if (sd_bus_process(bus_.get(), nullptr) > 0) continue;
+      sd_bus_wait(bus_.get(), 20'000);
+    }
+    return count_;
+  }
+
+ private:
+  sd::Bus bus_;
+  int count_ = 0;
+};
+
+TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
+  // A process hold lets go when its process ends.
+  ChildProcess sleeper({"/bin/sleep", "60"}, {});
+  EXPECT_EQ(wexlactl({"while", std::to_string(sleeper.pid())}),
+            "while — giữ khi tiến trình " + std::to_string(sleeper.pid()) +
+                " còn chạy / holding while process " + std::to_string(sleeper.pid()) + " runs\n");
+  EXPECT_EQ(logind_->readLine(1s), lockedBy(*helper_));
+  sleeper.signal(SIGKILL);
+  EXPECT_EQ(logind_->readLine(2s), releasedBy(*helper_));
+
+  const auto asked = SteadyClock::now();
+  EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
+  EXPECT_EQ(logind_->readLine(1s), lockedBy(*helper_));
+  EXPECT_LT(SteadyClock::now() - asked, 1s);
+
+  // Heartbeats keep the lock past the helper's 15–20 s; the agent's texts are never answered.
+  ReplyCounter replies(session_->address());
+  EXPECT_EQ(wexlactl({"busy"}), "");
+  EXPECT_EQ(wexlactl({"heartbeat", "5"}), "");
+  EXPECT_EQ(replies.count(500ms), 0);
+  EXPECT_EQ(logind_->readLine(21s), std::nullopt) << "let go while the application held on";
+  const std::string json = wexlactl({"status", "json"});
+  EXPECT_TRUE(json.starts_with(R"({"held": true, "holds": [{"kind": "manual", "until": null}, )"
+                               R"({"kind": "agent", "until": ")") &&
+              json.ends_with(R"("}], "helper": "ok"})"
+                             "\n"))
+      << json;
+  EXPECT_EQ(replies.count(200ms), 1);
+
+  // Stopping the application lets go at once.
+  app_->signal(SIGTERM);
+  EXPECT_EQ(logind_->readLine(2s), releasedBy(*helper_));
+  EXPECT_EQ(app_->wait(5s).exitStatus, 0);
+}
+
+TEST_F(WholeRoad, TheApplicationWarnsWhileTheHelperIsGoneAndHoldsAgainWhenItIsBack) {
+  EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
+  EXPECT_EQ(logind_->readLine(1s), lockedBy(*helper_));
+
+  const auto killed = SteadyClock::now();
+  helper_->signal(SIGKILL);
+  EXPECT_EQ(logind_->readLine(2s), releasedBy(*helper_));
+  std::string status;
+  while (SteadyClock::now() - killed < 6s && status != kOnLine + kUnreachable + "\n") {
+    std::this_thread::sleep_for(100ms);
+    status = wexlactl({"status"});
+  }
+  EXPECT_EQ(status, kOnLine + kUnreachable + "\n");
+
+  startHelper();
+  EXPECT_EQ(logind_->readLine(32s), lockedBy(*helper_));
+  EXPECT_LT(SteadyClock::now() - killed, 32s);
+  EXPECT_EQ(wexlactl({"status"}), kOnLine + "\n");
+}
+
+}  // namespace
+}  // namespace wexla::test
