@@ -27,11 +27,12 @@ dpkg=(dpkg --root="$root" --force-not-root --force-depends --force-script-chroot
 check "no maintainer scripts: installing enables and starts nothing" \
   test -z "$(dpkg-deb --ctrl-tarfile "$package" | tar -t | grep -E 'inst|rm$')"
 check "installs" "${dpkg[@]}" -i "$package"
-check "the tool is installed" test -x "$root/usr/bin/wexlactl"
+check "the tool and the application are installed" test -x "$root/usr/bin/wexlactl" -a -x "$root/usr/bin/wexla"
 check "the unit starts the installed helper" \
   grep -qx 'ExecStart=/usr/libexec/wexla_helper' "$root/usr/lib/systemd/system/wexla-helper.service"
-check "the documentation says how to enable the helper" \
+check "the documentation says how to enable the helper and the application" \
   grep -q 'systemctl enable --now wexla-helper.service' "$root/usr/share/doc/wexla/README.Debian"
+check "" grep -q 'systemctl --user enable --now wexla.service' "$root/usr/share/doc/wexla/README.Debian"
 check "nothing is enabled" test -z "$(find "$root" -path '*wants*' -o -name '*.wants')"
 check "removes" "${dpkg[@]}" -r wexla
 check "leaves no file behind" test -z "$(find "$root" -type f -not -path "$root/var/lib/dpkg/*")"

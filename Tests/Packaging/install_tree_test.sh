@@ -8,14 +8,17 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null || { echo "install failed"; exit 1; }
 got=$(cd "$stage" && find . -type f | sort)
-expected="./usr/bin/wexlactl
+expected="./usr/bin/wexla
+./usr/bin/wexlactl
 ./usr/lib/systemd/system/wexla-helper.service
+./usr/lib/systemd/user/wexla.service
 ./usr/libexec/wexla_helper
 ./usr/share/bash-completion/completions/wexlactl
 ./usr/share/dbus-1/system-services/dev.wexla.helper.service
 ./usr/share/dbus-1/system.d/dev.wexla.helper.conf
 ./usr/share/doc/wexla/README.Debian
 ./usr/share/fish/vendor_completions.d/wexlactl.fish
+./usr/share/man/man1/wexla.1
 ./usr/share/man/man1/wexlactl.1
 ./usr/share/polkit-1/actions/dev.wexla.helper.policy
 ./usr/share/zsh/vendor-completions/_wexlactl"
@@ -28,5 +31,9 @@ if ! grep -qx 'ExecStart=/usr/libexec/wexla_helper' "$stage/usr/lib/systemd/syst
   echo "FAIL the unit does not start /usr/libexec/wexla_helper"
   failed=1
 fi
-echo "$((2 - failed)) passed, $failed failed"
+if ! grep -qx 'ExecStart=/usr/bin/wexla' "$stage/usr/lib/systemd/user/wexla.service"; then
+  echo "FAIL the user unit does not start /usr/bin/wexla"
+  failed=$((failed + 1))
+fi
+echo "$((3 - failed)) passed, $failed failed"
 exit "$failed"
