@@ -33,10 +33,9 @@ void HelperLink::tick(Instant now) {
   if (state_ == LinkState::held) {
     if (now >= *nextHeartbeat_) {
       nextHeartbeat_ = advance(*nextHeartbeat_, kHeartbeatEvery, now);
-      connection_.heartbeat(replyFor(&HelperLink::heartbeatAnswered));
+      connection_.heartbeat();
     }
-    // The heartbeat may have changed course if its reply came at once.
-    if (state_ == LinkState::held && now >= *nextCheck_) {
+    if (now >= *nextCheck_) {
       nextCheck_ = advance(*nextCheck_, kCheckEvery, now);
       connection_.currentDisableSleep(replyFor(&HelperLink::checked));
     }
@@ -116,11 +115,6 @@ void HelperLink::engaged(HelperAnswer answer, Instant now) {
 
 void HelperLink::checked(HelperAnswer answer, Instant now) {
   if (answer != HelperAnswer::yes) fail(answer, now);
-}
-
-void HelperLink::heartbeatAnswered(HelperAnswer answer, Instant now) {
-  // The helper answers every heartbeat with true; only a missing answer says something.
-  if (answer == HelperAnswer::unreachable || answer == HelperAnswer::refused) fail(answer, now);
 }
 
 }  // namespace wexla::app

@@ -19,7 +19,9 @@ class HelperConnection {
   using Reply = std::function<void(HelperAnswer, Instant)>;
   virtual ~HelperConnection() = default;
   virtual void setDisableSleep(bool on, Reply reply) = 0;
-  virtual void heartbeat(Reply reply) = 0;
+  // No answer is awaited: the helper answers every heartbeat with true, and a helper that went
+  // away shows through HelperLink::lost and the next check. So a heartbeat costs one wake-up.
+  virtual void heartbeat() = 0;
   virtual void currentDisableSleep(Reply reply) = 0;
   // On the way out: lets the machine sleep again, waiting for the helper at most `limit`.
   virtual void releaseBeforeExit(std::chrono::milliseconds limit) = 0;
@@ -64,7 +66,6 @@ class HelperLink {
   HelperConnection::Reply replyFor(void (HelperLink::*handle)(HelperAnswer, Instant));
   void engaged(HelperAnswer answer, Instant now);
   void checked(HelperAnswer answer, Instant now);
-  void heartbeatAnswered(HelperAnswer answer, Instant now);
 
   HelperConnection& connection_;
   std::function<void(Instant)> changed_;

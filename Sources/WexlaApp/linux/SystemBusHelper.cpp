@@ -46,9 +46,7 @@ void SystemBusHelper::setDisableSleep(bool on, Reply reply) {
   call(protocol::kSetDisableSleep, on ? 1 : 0, std::move(reply));
 }
 
-void SystemBusHelper::heartbeat(Reply reply) {
-  call(protocol::kHeartbeat, kNoArgument, std::move(reply));
-}
+void SystemBusHelper::heartbeat() { call(protocol::kHeartbeat, kNoArgument, nullptr); }
 
 void SystemBusHelper::currentDisableSleep(Reply reply) {
   call(protocol::kCurrentDisableSleep, kNoArgument, std::move(reply));
@@ -106,6 +104,12 @@ void SystemBusHelper::call(const char* method, int argument, Reply reply) {
     answerLater(std::move(reply));
     return;
   }
+  if (!reply) {
+    // The helper then sends no reply at all, and nothing wakes us for it.
+    sd_bus_message_set_expect_reply(request.get(), 0);
+    sd_bus_send(bus, request.get(), nullptr);
+    return;
+  }
   auto pending = std::make_unique<PendingCall>(PendingCall{this, std::move(reply)});
   sd_bus_slot* slot = nullptr;
   if (sd_bus_call_async(bus, &slot, request.get(), &onReply, pending.get(), kCallLimitMicros) < 0) {
@@ -124,6 +128,7 @@ void SystemBusHelper::call(const char* method, int argument, Reply reply) {
 }
 
 void SystemBusHelper::answerLater(Reply reply) {
+  if (!reply) return;
   unsent_.push_back(std::move(reply));
   if (deferred_) sd_event_source_set_enabled(deferred_.get(), SD_EVENT_ONESHOT);
 }

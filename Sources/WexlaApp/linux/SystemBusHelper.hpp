@@ -22,7 +22,7 @@ class SystemBusHelper final : public HelperConnection {
   SystemBusHelper& operator=(const SystemBusHelper&) = delete;
 
   void setDisableSleep(bool on, Reply reply) override;
-  void heartbeat(Reply reply) override;
+  void heartbeat() override;
   void currentDisableSleep(Reply reply) override;
   void releaseBeforeExit(std::chrono::milliseconds limit) override;
 
@@ -30,6 +30,7 @@ class SystemBusHelper final : public HelperConnection {
   // A call that could not even be sent is answered from the loop too, never from inside it.
   void answerLater(Reply reply);
   sd_bus* connection();
+  // Without a reply to wait for when `reply` is empty.
   void call(const char* method, int argument, Reply reply);
   static int onReply(sd_bus_message* message, void* userdata, sd_bus_error*);
   static int onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*);
