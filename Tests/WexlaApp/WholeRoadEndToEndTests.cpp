@@ -2,14 +2,13 @@
 // logind and polkit. The helper's lock shows as lines of the stand-in logind.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <systemd/sd-bus.h>
 
 #include <memory>
 #include <thread>
 
+#include "BusRecorder.hpp"
 #include "ChildProcess.hpp"
 #include "PrivateBus.hpp"
-#include "SdBus.hpp"
 #include "TempDir.hpp"
 
 namespace wexla::test {
@@ -75,41 +74,6 @@ class WholeRoad : public ::testing::Test {
   std::unique_ptr<ChildProcess> app_;
 };
 
-// Counts the replies on the session bus, as a waiting wexlactl would see them.
-class ReplyCounter {
- public:
-  explicit ReplyCounter(const std::string& address) {
-    sd_bus* raw = nullptr;
-    sd_bus_new(&raw);
-    bus_.reset(raw);
-    sd_bus_set_address(raw, address.c_str());
-    sd_bus_set_bus_client(raw, 1);
-    sd_bus_start(raw);
-    sd_bus_add_match(
-        raw, nullptr,
-        "type='signal',interface='dev.wexla.DistributedNotificationCenter',"
-        "member='Notification',arg0='dev.wexla.status'",
-        [](sd_bus_message*, void* count, sd_bus_error*) {
-          ++*static_cast<int*>(count);
-          return 0;
-        },
-        &count_);
-  }
-  // The replies seen until `settle` passes without another.
-  int count(std::chrono::milliseconds settle) {
-    const auto deadline = SteadyClock::now() + settle;
-    while (SteadyClock::now() < deadline) {
-      if (sd_bus_process(bus_.get(), nullptr) > 0) continue;
-      sd_bus_wait(bus_.get(), 20'000);
-    }
-    return count_;
-  }
-
- private:
-  sd::Bus bus_;
-  int count_ = 0;
-};
-
 TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
   // A process hold lets go when its process ends.
   ChildProcess sleeper({"/bin/sleep", "60"}, {});
@@ -126,10 +90,10 @@ TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
   EXPECT_LT(SteadyClock::now() - asked, 1s);
 
   // Heartbeats keep the lock past the helper's 15–20 s; the agent's texts are never answered.
-  ReplyCounter replies(session_->address());
+  BusRecorder replies(session_->address(), "dev.wexla.status");
   EXPECT_EQ(wexlactl({"busy"}), "");
   EXPECT_EQ(wexlactl({"heartbeat", "5"}), "");
-  EXPECT_EQ(replies.count(500ms), 0);
+  EXPECT_EQ(replies.texts(1, 500ms).size(), 0u);
   EXPECT_EQ(logind_->readLine(21s), std::nullopt) << "let go while the application held on";
   const std::string json = wexlactl({"status", "json"});
   EXPECT_TRUE(json.starts_with(R"({"held": true, "holds": [{"kind": "manual", "until": null}, )"
@@ -137,7 +101,7 @@ TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
               json.ends_with(R"("}], "helper": "ok"})"
                              "\n"))
       << json;
-  EXPECT_EQ(replies.count(200ms), 1);
+  EXPECT_EQ(replies.texts(1, 1s), std::vector<std::string>{json.substr(0, json.size() - 1)});
 
   // Stopping the application lets go at once.
   app_->signal(SIGTERM);

@@ -1,4 +1,5 @@
-// The built wexlactl against a private session bus and a stand-in application.
+// The built wexlactl against a private session bus, with the real application where it answers,
+// and a stand-in for what the application never does (a late, empty or non-text reply, two).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "BusRecorder.hpp"
 #include "ChildProcess.hpp"
 #include "CommandTextExamples.hpp"
 #include "Files.hpp"
@@ -47,18 +49,28 @@ class SilentSocket {
 
 class Wexlactl : public ::testing::Test {
  protected:
-  void SetUp() override { bus_ = std::make_unique<PrivateBus>(PrivateBus::session()); }
+  void SetUp() override {
+    bus_ = std::make_unique<PrivateBus>(PrivateBus::session());
+    commands_ = std::make_unique<BusRecorder>(bus_->address(), "dev.wexla.command");
+  }
 
-  void startApp(Args options) {
-    Args argv{WEXLA_STANDIN_APP_PATH, "--record", recordPath().string()};
+  // The real application, kept away from any helper of the machine it runs on.
+  void startApp() {
+    app_ = std::make_unique<ChildProcess>(Args{WEXLA_APP_PATH}, environment(bus_->address()));
+    ASSERT_TRUE(bus_->waitForName("dev.wexla.app", 10s));
+  }
+
+  void startStandIn(Args options) {
+    Args argv{WEXLA_STANDIN_APP_PATH};
     argv.insert(argv.end(), options.begin(), options.end());
     app_ = std::make_unique<ChildProcess>(argv, environment(bus_->address()));
     ASSERT_EQ(app_->readLine(10s), "ready");
   }
 
   std::vector<std::string> environment(const std::string& busAddress) const {
-    std::vector<std::string> env{"PATH=/usr/bin:/bin", "HOME=" + home_.path().string(),
-                                 "LANG=C.UTF-8"};
+    std::vector<std::string> env{
+        "PATH=/usr/bin:/bin", "HOME=" + home_.path().string(), "LANG=C.UTF-8",
+        "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (home_.path() / "no-system-bus").string()};
     if (!busAddress.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress);
     return env;
   }
@@ -71,32 +83,16 @@ class Wexlactl : public ::testing::Test {
     return runProcess(argv, environment(busAddress), 20s);
   }
 
-  std::filesystem::path recordPath() const { return home_.path() / "received"; }
-
-  // The command texts the application has received, once there are `count` of them.
-  Args received(std::size_t count) {
-    Args texts;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    do {
-      texts.clear();
-      const std::string bytes = readFile(recordPath());
-      std::size_t start = 0;
-      for (std::size_t end; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
-        texts.push_back(bytes.substr(start, end - start));
-      }
-      if (texts.size() >= count) break;
-      std::this_thread::sleep_for(10ms);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return texts;
-  }
+  // The command texts posted so far, once there are `count` of them.
+  Args received(std::size_t count) { return commands_->texts(count, 10s); }
 
   TempDir home_;
   std::unique_ptr<PrivateBus> bus_;
+  std::unique_ptr<BusRecorder> commands_;
   std::unique_ptr<ChildProcess> app_;
 };
 
 TEST_F(Wexlactl, UsageAndHookWordsPostNothing) {
-  startApp({"--reply", "ok"});
   const std::string expected = readFile(WEXLA_FIXTURES "/usage.txt");
   for (const Args& args : {Args{}, Args{"help"}, Args{"-h"}, Args{"--help"}, Args{"help", "status"},
                            Args{"-h", "2h", "now"}}) {
@@ -115,7 +111,7 @@ TEST_F(Wexlactl, UsageAndHookWordsPostNothing) {
 }
 
 TEST_F(Wexlactl, EachCommandArrivesAsItsCommandText) {
-  startApp({"--reply", "ok"});
+  startApp();
   std::vector<std::pair<Args, std::string>> cases = {
       {{"Install-Claude-Hooks"}, "Install-Claude-Hooks"},
       {{"now", "install-codex-hooks"}, "now install-codex-hooks"},
@@ -147,7 +143,7 @@ TEST_F(Wexlactl, FireAndForgetReturnsAtOnceSilentlyWhateverTheBus) {
   };
 
   expectSilentSuccess(bus_->address(), "no application");
-  startApp({"--reply", "never printed"});
+  startApp();
   expectSilentSuccess(bus_->address(), "application running");
   EXPECT_EQ(received(5), (Args{"busy", "busy 10", "working", "heartbeat", "busybox"}));
 
@@ -164,22 +160,26 @@ TEST_F(Wexlactl, FireAndForgetReturnsAtOnceSilentlyWhateverTheBus) {
 }
 
 TEST_F(Wexlactl, RequestPrintsTheReplyAsSoonAsItArrives) {
-  startApp({"--reply",
-            "\xC4\x91"
-            "ang gi\xE1\xBB\xAF m\xC3\xA1y \xE2\x80\x94 c\xC3\xB2n 2h"});
-  for (const Args& args : {Args{"status"}, Args{"on"}, Args{"extend", "120"}, Args{""}}) {
+  startApp();
+  const std::string use = "\" — dùng / use: on, off, 2h, 45m, extend 30, while PID, status\n";
+  const std::pair<Args, std::string> cases[] = {
+      {{"status"}, "off — không giữ máy thức / not holding\n"},
+      {{"on"}, "on — giữ máy thức tới khi tắt / holding until off\n"},
+      {{"off"}, "off — không giữ máy thức / not holding\n"},
+      {{""}, "không hiểu \"" + use},
+      {{"extend", "soon"}, "không hiểu \"extend soon" + use},
+  };
+  for (const auto& [args, reply] : cases) {
     const ProcessResult result = run(args);
     EXPECT_EQ(result.exitStatus, 0) << args[0];
-    EXPECT_EQ(result.out,
-              "\xC4\x91"
-              "ang gi\xE1\xBB\xAF m\xC3\xA1y \xE2\x80\x94 c\xC3\xB2n 2h\n");
+    EXPECT_EQ(result.out, reply);
     EXPECT_EQ(result.err, "");
     EXPECT_LT(result.elapsed, 1.5s) << "the wait did not end at the reply";
   }
 }
 
 TEST_F(Wexlactl, EmptyReplyPrintsAnEmptyLine) {
-  startApp({"--reply", ""});
+  startStandIn({"--reply", ""});
   const ProcessResult result = run({"status"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "\n");
@@ -187,7 +187,7 @@ TEST_F(Wexlactl, EmptyReplyPrintsAnEmptyLine) {
 
 TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
   // The tool is held stopped while both replies reach it, so it finds them in one pass.
-  startApp({"--reply", "first", "--reply", "second", "--delay-ms", "300"});
+  startStandIn({"--reply", "first", "--reply", "second", "--delay-ms", "300"});
   ChildProcess tool({WEXLACTL_PATH, "status"}, environment(bus_->address()));
   ASSERT_EQ(received(1), Args{"status"});
   tool.signal(SIGSTOP);
@@ -199,13 +199,13 @@ TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
 }
 
 TEST_F(Wexlactl, ARepliedObjectThatIsNoTextIsIgnored) {
-  startApp({"--non-string", "--reply", "on"});
+  startStandIn({"--non-string", "--reply", "on"});
   ProcessResult result = run({"on"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "on\n");
 
   app_.reset();
-  startApp({"--non-string"});
+  startStandIn({"--non-string"});
   result = run({"on"});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.out, "");
@@ -213,9 +213,9 @@ TEST_F(Wexlactl, ARepliedObjectThatIsNoTextIsIgnored) {
 }
 
 TEST_F(Wexlactl, SilentOrLateApplicationMeansNoReplyAfterTheWait) {
-  for (const Args& options : {Args{}, Args{"--reply", "too late", "--delay-ms", "2500"}}) {
+  for (const bool late : {false, true}) {
     app_.reset();
-    startApp(options);
+    if (late) startStandIn({"--reply", "too late", "--delay-ms", "2500"});
     const ProcessResult result = run({"status"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "");
@@ -242,14 +242,17 @@ TEST_F(Wexlactl, RequestWithoutAReachableBusFailsAtOnce) {
 }
 
 TEST_F(Wexlactl, LargeAndManyArgumentsAreSentWhole) {
-  startApp({"--reply", "ok"});
+  startApp();
   const std::string big(100000, 'x');  // a single argument may hold at most 128 KiB
   Args many(2000, "w");
   std::string joined = "w";
   for (std::size_t i = 1; i < many.size(); ++i) joined += " w";
 
-  EXPECT_EQ(run({big}).out, "ok\n");
-  EXPECT_EQ(run(many).out, "ok\n");
+  // The application's answer to a text that is no command quotes the text it received.
+  for (const std::string& text : {big, joined}) {
+    const ProcessResult result = run(text == big ? Args{big} : many);
+    EXPECT_TRUE(result.out.starts_with("không hiểu \"" + text + "\" — dùng"));
+  }
   EXPECT_EQ(received(2), (Args{big, joined}));
 }
 
