@@ -45,6 +45,8 @@ struct tm localParts(WallTime at) {
   const time_t seconds =
       std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
   struct tm parts {};
+  // The zone is read again each time: a laptop crosses zones while the application runs.
+  tzset();
   localtime_r(&seconds, &parts);
   return parts;
 }
