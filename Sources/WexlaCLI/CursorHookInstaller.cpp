@@ -12,11 +12,14 @@ Json makeEntry(const std::string& command) { return {{"command", command}}; }
 
 const AgentHooks& CursorHooks::agent() {
   static const AgentHooks hooks{
+      "Cursor",
       ".cursor/hooks.json",
       events,
       false,
       &runsOurCommand,
       &makeEntry,
+      nullptr,
+      {},
       true,
       ".wexla-backup). Restart the Cursor agent to load it.\n  Undo any time: wexlactl "
       "uninstall-cursor-hooks",

@@ -1,6 +1,7 @@
 #include "HookEditor.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace wexla::cli {
 
@@ -60,6 +61,50 @@ std::int64_t pruneGroups(Json& groups, const AgentHooks& agent) {
                       " \u2014 refusing to modify it. Fix it by hand first.");
 }
 
+// A file with a top-level member the agent does not know is ignored by it whole.
+void refuseUnknownRootMembers(const Json& settings, const AgentHooks& agent,
+                              const std::string& file) {
+  std::string unknown;
+  for (const auto& member : settings.items()) {
+    const auto& known = agent.rootMembers;
+    if (std::find(known.begin(), known.end(), member.key()) != known.end()) continue;
+    unknown += (unknown.empty() ? "" : ", ") + Json(member.key()).dump();
+  }
+  if (unknown.empty()) return;
+  std::string allowed;
+  for (const std::string_view name : agent.rootMembers) {
+    allowed += (allowed.empty() ? "\"" : " and \"") + std::string(name) + "\"";
+  }
+  throw SettingsError(file + ": " + agent.name +
+                      " ignores this whole file while its top level holds " + unknown + " (only " +
+                      allowed +
+                      " may stand there) \u2014 refusing to modify it. Fix it by hand first.");
+}
+
+// Brings every entry of ours in one event's items to today's form; true when any changed.
+bool updateOurs(Json& items, const AgentHooks& agent) {
+  bool changed = false;
+  const auto update = [&](Json& entry) {
+    if (agent.isOurs(entry) && agent.update(entry)) changed = true;
+  };
+  for (Json& item : items) {
+    if (!agent.grouped) {
+      update(item);
+      continue;
+    }
+    const auto hooks = item.find("hooks");
+    if (hooks == item.end() || !isArrayOfObjects(*hooks)) continue;
+    for (Json& entry : *hooks) update(entry);
+  }
+  return changed;
+}
+
+std::string joined(const std::vector<std::string>& events) {
+  std::string text;
+  for (const std::string& event : events) text += (text.empty() ? "" : " + ") + event;
+  return text;
+}
+
 SettingsStore storeFor(const AgentHooks& agent, const HookEnvironment& environment) {
   return SettingsStore(environment.home / agent.relativePath, agent.notAnObject);
 }
@@ -72,19 +117,24 @@ bool isMarkedOurs(const Json& entry, const char* marker) {
          value->get_ref<const std::string&>() == "wexla";
 }
 
-bool runsOurCommand(const Json& entry) {
-  const auto value = entry.find("command");
-  if (value == entry.end() || !value->is_string()) return false;
-  const auto& command = value->get_ref<const std::string&>();
-  return command.find("wexlactl") != std::string::npos && command.ends_with(" busy");
+bool isOurCommand(std::string_view command) {
+  return command.find("wexlactl") != std::string_view::npos && command.ends_with(" busy");
 }
 
-std::vector<std::string> addHooks(Json& settings, const AgentHooks& agent,
-                                  const std::string& command, const std::string& file) {
+bool runsOurCommand(const Json& entry) {
+  const auto value = entry.find("command");
+  return value != entry.end() && value->is_string() &&
+         isOurCommand(value->get_ref<const std::string&>());
+}
+
+HookChanges addHooks(Json& settings, const AgentHooks& agent, const std::string& command,
+                     const std::string& file) {
+  if (!agent.rootMembers.empty()) refuseUnknownRootMembers(settings, agent, file);
   const auto hooks = settings.find("hooks");
   if (hooks != settings.end() && !hooks->is_object()) refuse(file, "\"hooks\"", "an object");
 
-  std::vector<std::string> added;
+  HookChanges changes;
+  std::vector<std::pair<std::string, Json*>> present;  // the events that have our hook
   for (const std::string_view event : agent.events) {
     const std::string name(event);
     if (hooks != settings.end()) {
@@ -93,24 +143,32 @@ std::vector<std::string> addHooks(Json& settings, const AgentHooks& agent,
         if (!isArrayOfObjects(*items)) {
           refuse(file, "\"hooks\".\"" + name + "\"", "an array of objects");
         }
-        if (eventHasOurs(*items, agent)) continue;
+        if (eventHasOurs(*items, agent)) {
+          present.emplace_back(name, &*items);
+          continue;
+        }
       }
     }
-    added.push_back(name);
+    changes.added.push_back(name);
   }
-  if (added.empty()) return added;
+  if (agent.update != nullptr) {
+    for (const auto& [name, items] : present) {
+      if (updateOurs(*items, agent)) changes.updated.push_back(name);
+    }
+  }
+  if (changes.added.empty()) return changes;
 
   if (agent.writesVersion && !settings.contains("version")) settings["version"] = 1;
   Json& target = settings["hooks"];
   if (target.is_null()) target = Json::object();
-  for (const std::string& event : added) {
+  for (const std::string& event : changes.added) {
     Json entry = agent.makeEntry(command);
     Json& items = target[event];
     if (items.is_null()) items = Json::array();
     items.push_back(agent.grouped ? Json{{"hooks", Json::array({std::move(entry)})}}
                                   : std::move(entry));
   }
-  return added;
+  return changes;
 }
 
 std::int64_t removeHooks(Json& settings, const AgentHooks& agent) {
@@ -139,17 +197,18 @@ std::string installHooks(const AgentHooks& agent, const HookEnvironment& environ
   const SettingsStore store = storeFor(agent, environment);
   const std::string file = store.path().string();
   const std::string command = hookCommand(environment.executable);
-  std::vector<std::string> added;
+  HookChanges changes;
   store.edit([&](Json& settings) {
-    added = addHooks(settings, agent, command, file);
-    return !added.empty();
+    changes = addHooks(settings, agent, command, file);
+    return !changes.empty();
   });
-  if (added.empty()) return std::string(kAlreadyInstalled);
+  if (changes.empty()) return std::string(kAlreadyInstalled);
 
-  std::string events;
-  for (const std::string& event : added) events += (events.empty() ? "" : " + ") + event;
-  return "\u2713 Added Wexla's \"busy\" heartbeat to " + events + " in\n  " + file +
-         "\n  (backup: " + file + std::string(agent.installTail);
+  const std::string what =
+      changes.added.empty()
+          ? "\u2713 Updated Wexla's \"busy\" heartbeat for " + joined(changes.updated)
+          : "\u2713 Added Wexla's \"busy\" heartbeat to " + joined(changes.added);
+  return what + " in\n  " + file + "\n  (backup: " + file + std::string(agent.installTail);
 }
 
 std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& environment) {

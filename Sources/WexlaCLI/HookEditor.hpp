@@ -14,21 +14,34 @@ namespace wexla::cli {
 
 // What sets one agent's hooks apart; the editing itself is the same for all agents.
 struct AgentHooks {
+  const char* name;
   const char* relativePath;                  // the settings file below the home directory
   std::span<const std::string_view> events;  // handled, and named in messages, in this order
   bool grouped;  // event -> groups -> "hooks" entries, or event -> entries
   bool (*isOurs)(const Json& entry);
   Json (*makeEntry)(const std::string& command);
+  // Brings an entry of ours written by an earlier version to today's form; true when it changed.
+  // None for agents that trust a hook by its exact text.
+  bool (*update)(Json& entry);
+  // The only top-level members with which the agent reads the file at all; empty: any.
+  std::span<const std::string_view> rootMembers;
   bool writesVersion;  // adds "version": 1 to a file that has none
   std::string_view installTail;
   std::string_view uninstallTail;
   void (*notAnObject)();  // throws the agent's own error
 };
 
-// Adds the hook to each event that lacks one, refusing members of an unexpected type rather
-// than replacing them. Returns the events that got one; `settings` is unchanged when none did.
-std::vector<std::string> addHooks(Json& settings, const AgentHooks& agent,
-                                  const std::string& command, const std::string& file);
+struct HookChanges {
+  std::vector<std::string> added;    // events that got our hook
+  std::vector<std::string> updated;  // events whose hook of ours was brought to today's form
+  bool empty() const { return added.empty() && updated.empty(); }
+};
+
+// Adds the hook to each event that lacks one and updates the ones there, refusing members of an
+// unexpected type rather than replacing them, and a file that the agent would ignore.
+// `settings` is unchanged when nothing changed.
+HookChanges addHooks(Json& settings, const AgentHooks& agent, const std::string& command,
+                     const std::string& file);
 
 // Removes every entry of ours from the agent's events and prunes what that leaves empty.
 // Returns how many entries went; `settings` is unchanged when none did.
@@ -39,7 +52,9 @@ std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& envir
 
 // Entries marked as ours by a member holding "wexla".
 bool isMarkedOurs(const Json& entry, const char* marker);
-// Entries recognised by their command: it names the tool and runs "busy".
+// Commands that name the tool and run "busy", its path quoted or not.
+bool isOurCommand(std::string_view command);
+// Entries recognised by their command.
 bool runsOurCommand(const Json& entry);
 
 // The operations every installer offers; `Agent` supplies its parameters.

@@ -4,7 +4,8 @@ namespace wexla::cli {
 
 namespace {
 
-bool isOurs(const Json& entry) { return isMarkedOurs(entry, "_origin"); }
+// Claude Code drops members it does not know when it rewrites the file, our marker among them.
+bool isOurs(const Json& entry) { return isMarkedOurs(entry, "_origin") || runsOurCommand(entry); }
 
 Json makeEntry(const std::string& command) {
   return {{"type", "command"}, {"command", command}, {"_origin", "wexla"}};
@@ -16,11 +17,14 @@ Json makeEntry(const std::string& command) {
 
 const AgentHooks& ClaudeHooks::agent() {
   static const AgentHooks hooks{
+      "Claude Code",
       ".claude/settings.json",
       events,
       true,
       &isOurs,
       &makeEntry,
+      nullptr,
+      {},
       false,
       ".wexla-backup). Restart Claude Code to load it.\n  Undo any time: wexlactl "
       "uninstall-claude-hooks",

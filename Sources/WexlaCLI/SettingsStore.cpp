@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <vector>
+#include <optional>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "Utf8.hpp"
 
@@ -28,28 +30,43 @@ constexpr int kMaxLinkHops = 40;
   throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
 }
 
-std::optional<std::string> readIfPresent(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    throwErrno("cannot read the settings file", path);
+// An open file, closed when it goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
   }
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string readAll(int fd, const fs::path& path) {
   std::string bytes;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      errno = error;
-      throwErrno("cannot read the settings file", path);
-    }
-    if (n == 0) break;
+    if (n < 0) throwErrno("cannot read the settings file", path);
+    if (n == 0) return bytes;
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
-  return bytes;
+}
+
+std::optional<std::string> readIfPresent(const fs::path& path) {
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    throwErrno("cannot read the settings file", path);
+  }
+  return readAll(fd.get(), path);
 }
 
 // Line and column (in characters) of the byte at `offset`, counted from 1.
@@ -194,54 +211,129 @@ void writeAll(int fd, std::string_view bytes, const fs::path& path) {
   }
 }
 
-// A temporary file beside the target, removed unless it was renamed into place.
+// Which file an open descriptor stands for, whatever path leads to it now.
+struct FileId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileId&) const = default;
+};
+
+FileId idOf(const FileDescriptor& fd, const fs::path& path) {
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) throwErrno("cannot examine", path);
+  return {info.st_dev, info.st_ino};
+}
+
+// The rename itself must reach the disk, or a crash can bring back the old file.
+void syncDirectory(const fs::path& file) {
+  const FileDescriptor dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+bool cannotSwap(int error) {
+  return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// A temporary file beside the target, removed unless it was put in the target's place.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const fs::path& target) {
     std::string pattern =
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    fd_ = ::mkstemp(pattern.data());
-    if (fd_ < 0) throwErrno("cannot create a temporary file beside", target);
+    fd_ = FileDescriptor(::mkstemp(pattern.data()));
+    if (fd_.get() < 0) throwErrno("cannot create a temporary file beside", target);
     path_ = pattern;
   }
   ~TemporaryFile() {
-    if (fd_ >= 0) ::close(fd_);
     if (!path_.empty()) ::unlink(path_.c_str());
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
+  // The file stays open: its inode number tells it from any other file that comes out of a swap.
   void write(std::string_view bytes, const struct stat* original) {
-    writeAll(fd_, bytes, path_);
+    writeAll(fd_.get(), bytes, path_);
     if (original != nullptr) {
       // Keep the owner too when we may (a file edited with sudo stays the user's).
-      if (::fchown(fd_, original->st_uid, original->st_gid) != 0) {
+      if (::fchown(fd_.get(), original->st_uid, original->st_gid) != 0) {
         // Not being allowed to give the file away is normal; the bits below still apply.
       }
     }
     const mode_t mode = original != nullptr ? (original->st_mode & 07777) : newFileMode();
-    if (::fchmod(fd_, mode) != 0) throwErrno("cannot set the permissions of", path_);
-    if (::fsync(fd_) != 0) throwErrno("cannot flush", path_);
-    if (::close(fd_) != 0) {
-      fd_ = -1;
-      throwErrno("cannot write", path_);
-    }
-    fd_ = -1;
+    if (::fchmod(fd_.get(), mode) != 0) throwErrno("cannot set the permissions of", path_);
+    if (::fsync(fd_.get()) != 0) throwErrno("cannot flush", path_);
   }
 
-  void renameOver(const fs::path& target) {
-    if (::rename(path_.c_str(), target.c_str()) != 0) throwErrno("cannot replace", target);
-    path_.clear();
-    // The rename itself must reach the disk, or a crash can bring back the old file.
-    const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
+  // Puts this file at `target` if `target` still holds `expected` (nothing: no file there).
+  // Returns false when another program wrote `target` since it was read; its write stays.
+  bool replace(const fs::path& target, const std::optional<std::string>& expected) {
+    // Most concurrent writes show here, before anything has moved.
+    std::optional<FileDescriptor> checked;
+    if (expected) {
+      checked.emplace(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+      if (checked->get() < 0 && errno == ENOENT) return false;
+      if (checked->get() < 0) throwErrno("cannot read the settings file", target);
+      if (readAll(checked->get(), target) != *expected) return false;
+    } else if (readIfPresent(target)) {
+      return false;
     }
+    const bool moved = expected ? exchangeFiles(path_.c_str(), target.c_str())
+                                : renameWithoutReplacing(path_.c_str(), target.c_str());
+    if (!moved) {
+      if (errno == ENOENT || errno == EEXIST) return false;  // the file went away, or came
+      if (!cannotSwap(errno)) throwErrno("cannot replace", target);
+      // This file system can only rename over the file: a write that lands between the check
+      // above and the rename is lost.
+      if (::rename(path_.c_str(), target.c_str()) != 0) throwErrno("cannot replace", target);
+    } else if (checked) {
+      // The swap left the file that was at `target` under our temporary name: it must be the
+      // file just checked, unchanged, or a write landed in between.
+      FileDescriptor swappedOut(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+      if (swappedOut.get() < 0) throwErrno("cannot read", path_);
+      if (idOf(swappedOut, path_) != idOf(*checked, target) ||
+          readAll(swappedOut.get(), path_) != *expected) {
+        giveBack(target, std::move(swappedOut));
+        return false;
+      }
+      ::unlink(path_.c_str());
+    }
+    path_.clear();
+    syncDirectory(target);
+    return true;
   }
 
  private:
-  int fd_ = -1;
+  static constexpr int kGiveBackRounds = 100;
+
+  // Puts the file that the swap took out back at `target`. What comes out must be ours; anything
+  // else is a still newer write that replaced ours meanwhile, and it goes back in its turn.
+  void giveBack(const fs::path& target, FileDescriptor theirs) {
+    FileId goingIn = idOf(theirs, path_);
+    FileId comingOut = idOf(fd_, path_);
+    std::vector<FileDescriptor> held;  // open files keep their inode numbers from being reused
+    held.push_back(std::move(theirs));
+    for (int round = 0; round < kGiveBackRounds; ++round) {
+      if (!exchangeFiles(path_.c_str(), target.c_str())) break;
+      FileDescriptor out(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+      if (out.get() < 0) break;
+      const FileId id = idOf(out, path_);
+      if (id == comingOut) {
+        syncDirectory(target);
+        return;  // our file is removed with the temporary name
+      }
+      comingOut = goingIn;
+      goingIn = id;
+      held.push_back(std::move(out));
+    }
+    const std::string kept = path_.string();
+    path_.clear();  // never remove a version that another program wrote
+    throw SettingsError(target.string() +
+                        " changed while Wexla was replacing it, and its latest version could not "
+                        "be put back: it is kept at " +
+                        kept + ".");
+  }
+
+  FileDescriptor fd_{-1};
   fs::path path_;
 };
 
@@ -349,9 +441,7 @@ bool SettingsStore::save(const Json& document, const Loaded& basis) const {
   TemporaryFile temporary(target);
   temporary.write(text, existed ? &original : nullptr);
   // An agent may have rewritten its file since we read it: its change must not be lost.
-  if (readIfPresent(target) != basis.bytes) return false;
-  temporary.renameOver(target);
-  return true;
+  return temporary.replace(target, basis.bytes);
 }
 
 }  // namespace wexla::cli

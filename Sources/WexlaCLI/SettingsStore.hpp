@@ -31,6 +31,13 @@ struct HookEnvironment {
 // The absolute path of the running executable; empty when the platform cannot tell.
 std::string executablePath();
 
+// Swaps the files at two paths in one step. False, with errno set, when either is missing
+// (ENOENT) or when the file system cannot swap (EINVAL, ENOTSUP, EOPNOTSUPP or ENOSYS).
+bool exchangeFiles(const char* first, const char* second);
+
+// Renames `from` to `to` unless `to` exists (EEXIST); errno as above when the file system cannot.
+bool renameWithoutReplacing(const char* from, const char* to);
+
 // The executable path as a POSIX shell reads it back: unchanged when it holds only characters
 // that no shell treats specially, else in single quotes.
 std::string shellQuoted(std::string_view path);
@@ -57,7 +64,8 @@ class SettingsStore {
   Loaded load() const;
 
   // Makes the one-time backup and replaces the file atomically, keeping its permission bits.
-  // Returns false, writing nothing, when the file no longer holds `basis.bytes`.
+  // Returns false, leaving the file as another program last wrote it, when the file no longer
+  // holds `basis.bytes`.
   bool save(const Json& document, const Loaded& basis) const;
 
   // load, `change`, save; starts over when another program wrote the file meanwhile.

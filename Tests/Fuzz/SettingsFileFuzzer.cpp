@@ -1,8 +1,10 @@
 // Any bytes as an agent's settings file, for each of the four installers. Failures: a crash, a
-// hang, a write after a failed read, or a change to anything the installer does not own.
+// hang, a write after a failed read, or a change to anything the installer does not own (down to
+// the user's entries beside ours in the same event and group).
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -36,15 +38,42 @@ void check(bool holds) {
   if (!holds) std::abort();
 }
 
-// The document without what the installer may touch: its events, and Cursor's version.
+bool isArrayOfObjects(const Json& value) {
+  return value.is_array() &&
+         std::all_of(value.begin(), value.end(), [](const Json& v) { return v.is_object(); });
+}
+
+// The document without what the installer owns: its entries in the agent's events (by the same
+// rule of ownership), the groups and events that removing them leaves empty, and Cursor's version.
 Json withoutOwned(Json document, const AgentHooks& agent) {
   if (!document.is_object()) return document;
   if (agent.writesVersion) document.erase("version");
   const auto hooks = document.find("hooks");
-  if (hooks != document.end() && hooks->is_object()) {
-    for (const auto event : agent.events) hooks->erase(std::string(event));
-    if (hooks->empty()) document.erase("hooks");
+  if (hooks == document.end() || !hooks->is_object()) return document;
+  for (const auto event : agent.events) {
+    const auto items = hooks->find(std::string(event));
+    if (items == hooks->end() || !isArrayOfObjects(*items)) continue;
+    Json kept = Json::array();
+    for (Json& item : *items) {
+      if (!agent.grouped) {
+        if (!agent.isOurs(item)) kept.push_back(std::move(item));
+        continue;
+      }
+      const auto entries = item.find("hooks");
+      if (entries != item.end() && isArrayOfObjects(*entries)) {
+        entries->erase(std::remove_if(entries->begin(), entries->end(), agent.isOurs),
+                       entries->end());
+        if (entries->empty()) continue;
+      }
+      kept.push_back(std::move(item));
+    }
+    if (kept.empty()) {
+      hooks->erase(items);
+    } else {
+      *items = std::move(kept);
+    }
   }
+  if (hooks->empty()) document.erase(hooks);
   return document;
 }
 
@@ -81,6 +110,12 @@ void exercise(const AgentHooks& agent, const std::string& bytes) {
     }
     const Json after = Json::parse(now);  // what we wrote must read back
     check(withoutOwned(after, agent) == withoutOwned(*before, agent));
+    // Never report success on a file that the agent ignores whole.
+    for (const auto& member : after.items()) {
+      const auto& known = agent.rootMembers;
+      check(!install || known.empty() ||
+            std::find(known.begin(), known.end(), member.key()) != known.end());
+    }
   }
 }
 

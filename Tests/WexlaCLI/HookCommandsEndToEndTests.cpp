@@ -50,7 +50,7 @@ const Agent kAgents[] = {
     {"gemini",
      ".gemini/settings.json",
      {"BeforeTool", "BeforeAgent"},
-     "{\n            \"type\": \"command\",\n            \"command\": \"%\",\n            "
+     "{\n            \"type\": \"command\",\n            \"command\": \"% || true\",\n            "
      "\"name\": \"wexla\"\n          }",
      ".wexla-backup). Restart Gemini CLI to load it.\n  Undo any time: wexlactl "
      "uninstall-gemini-hooks",
@@ -277,7 +277,8 @@ TEST_F(HookCommands, RealisticSettingsFilesKeepEverythingOfTheUsers) {
   EXPECT_GE(files, 12);
 }
 
-// A tool under a directory with a blank: the agents run hooks through a shell.
+// A tool under a directory with a blank: the agents run hooks through a shell. Once the tool is
+// gone, Gemini CLI's hook still succeeds silently (any other status but 1 blocks the prompt).
 TEST_F(HookCommands, AToolUnderADirectoryWithABlankStillRunsFromTheHook) {
   const fs::path tool = home_.path() / "My Tools" / "wexlactl";
   fs::create_directories(tool.parent_path());
@@ -286,6 +287,21 @@ TEST_F(HookCommands, AToolUnderADirectoryWithABlankStillRunsFromTheHook) {
   const Json settings = Json::parse(readFile(fileOf(kAgents[0])));
   const std::string command = settings["hooks"]["PreToolUse"][0]["hooks"][0]["command"];
   EXPECT_EQ(command, "'" + tool.string() + "' busy");
+
+  // Gemini entries written before are brought to the form that cannot fail.
+  const Agent& gemini = kAgents[2];
+  const std::string oldEntry =
+      R"({"hooks":[{"type":"command","command":")" + command + R"(","name":"wexla"}]})";
+  writeFile(fileOf(gemini),
+            R"({"hooks":{"BeforeTool":[)" + oldEntry + R"(],"BeforeAgent":[)" + oldEntry + "]}}");
+  const ProcessResult updated = run({"install-gemini-hooks"}, tool.string());
+  EXPECT_EQ(updated.out,
+            "\u2713 Updated Wexla's \"busy\" heartbeat for BeforeTool + BeforeAgent in\n  " +
+                fileOf(gemini).string() + "\n  (backup: " + fileOf(gemini).string() +
+                gemini.installTail + "\n");
+  const std::string geminiCommand =
+      Json::parse(readFile(fileOf(gemini)))["hooks"]["BeforeAgent"][0]["hooks"][0]["command"];
+  EXPECT_EQ(geminiCommand, command + " || true");
 
   const PrivateBus bus = PrivateBus::session();
   const fs::path record = home_.path() / "received";
@@ -302,6 +318,11 @@ TEST_F(HookCommands, AToolUnderADirectoryWithABlankStillRunsFromTheHook) {
     std::this_thread::sleep_for(10ms);
   }
   EXPECT_EQ(readFile(record), std::string("busy\0", 5));
+
+  fs::remove(tool);
+  const ProcessResult gone = runProcess({"/bin/bash", "-c", geminiCommand}, {"PATH=/usr/bin:/bin"});
+  EXPECT_EQ(gone.exitStatus, 0);
+  EXPECT_EQ(gone.out, "");
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ TEST(HookOwnership, CommandTextRule) {
   for (const auto& c : cases) EXPECT_EQ(runsOurCommand(c.entry), c.ours) << c.entry.dump();
 }
 
-TEST(HookOwnership, MarkerRule) {
+// Claude Code drops members it does not know, our marker among them, so the command counts too.
+TEST(HookOwnership, MarkerOrCommandRule) {
   struct Case {
     Json entry;
     bool claude;
@@ -55,7 +56,9 @@ TEST(HookOwnership, MarkerRule) {
       {{{"name", "WEXLA"}}, false, false},
       {{{"_origin", true}}, false, false},
       {{{"_origin", Json::array({"wexla"})}}, false, false},
-      {{{"command", kCommand}}, false, false},  // the command alone never counts here
+      {{{"command", kCommand}}, true, true},
+      {{{"command", kCommand + " || true"}}, false, true},  // Gemini's form
+      {{{"command", "lint"}, {"_origin", "someone"}, {"name", "lint"}}, false, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ClaudeHooks::agent().isOurs(c.entry), c.claude) << c.entry.dump();
@@ -69,6 +72,7 @@ TEST(AddHooks, OnlyEventsWithoutOursAndAlwaysAfterTheUsersGroups) {
     const char* before;
     Events added;
     const char* after;
+    Events updated = {};
   };
   const Case cases[] = {
       // An entry of ours with an old path counts; the other event gets a group.
@@ -77,28 +81,35 @@ TEST(AddHooks, OnlyEventsWithoutOursAndAlwaysAfterTheUsersGroups) {
        {"UserPromptSubmit"},
        R"({"hooks":{"PreToolUse":[{"hooks":[{"type":"command","command":"/old/wexlactl busy","_origin":"wexla"}]}],
                     "UserPromptSubmit":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","_origin":"wexla"}]}]}})"},
-      // Ours inside the user's own group counts; an unmarked copy of our command does not.
+      // Ours inside the user's own group counts, and so does our command stripped of its marker.
       {&ClaudeHooks::agent(),
        R"({"hooks":{"PreToolUse":[{"matcher":"Bash","hooks":[{"type":"command","command":"lint"},{"_origin":"wexla"}]}],
-                    "UserPromptSubmit":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy"}]}]}})",
-       {"UserPromptSubmit"},
+                    "UserPromptSubmit":[{"hooks":[{"type":"command","command":"'/My Tools/wexlactl' busy"}]}]}})",
+       {},
        R"({"hooks":{"PreToolUse":[{"matcher":"Bash","hooks":[{"type":"command","command":"lint"},{"_origin":"wexla"}]}],
-                    "UserPromptSubmit":[{"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy"}]},
-                                        {"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","_origin":"wexla"}]}]}})"},
+                    "UserPromptSubmit":[{"hooks":[{"type":"command","command":"'/My Tools/wexlactl' busy"}]}]}})"},
       // Gemini's marker is "name"; "_origin" means nothing there. Flat entries stay as they are.
       {&GeminiHooks::agent(),
        R"({"hooks":{"BeforeTool":[{"command":"x","matcher":"y"},{"hooks":[{"_origin":"wexla"}]}],
                     "BeforeAgent":[{"hooks":[{"name":"wexla","command":"anything"}]}]}})",
        {"BeforeTool"},
        R"({"hooks":{"BeforeTool":[{"command":"x","matcher":"y"},{"hooks":[{"_origin":"wexla"}]},
-                                  {"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy","name":"wexla"}]}],
+                                  {"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy || true","name":"wexla"}]}],
                     "BeforeAgent":[{"hooks":[{"name":"wexla","command":"anything"}]}]}})"},
-      // Codex: recognised by command text, user groups keep their places.
+      // Gemini entries written before " || true" get it, keeping their path.
+      {&GeminiHooks::agent(),
+       R"({"hooks":{"BeforeTool":[{"hooks":[{"command":"lint"},{"name":"wexla","command":"/old/wexlactl busy","timeout":5}]}],
+                    "BeforeAgent":[{"hooks":[{"command":"'/My Tools/wexlactl' busy || true"}]}]}})",
+       {},
+       R"({"hooks":{"BeforeTool":[{"hooks":[{"command":"lint"},{"name":"wexla","command":"/old/wexlactl busy || true","timeout":5}]}],
+                    "BeforeAgent":[{"hooks":[{"command":"'/My Tools/wexlactl' busy || true"}]}]}})",
+       {"BeforeTool"}},
+      // Codex: recognised by command text, user groups keep their places, entries never rewritten.
       {&CodexHooks::agent(),
-       R"({"hooks":{"Stop":[],"PreToolUse":[{"matcher":"Bash","hooks":[{"type":"command","command":"/a/wexlactl busy"}]}],
+       R"({"description":"mine","hooks":{"Stop":[],"PreToolUse":[{"matcher":"Bash","hooks":[{"type":"command","command":"/a/wexlactl busy"}]}],
                     "UserPromptSubmit":[{"hooks":[{"type":"command","command":"audit"}]}]}})",
        {"UserPromptSubmit"},
-       R"({"hooks":{"Stop":[],"PreToolUse":[{"matcher":"Bash","hooks":[{"type":"command","command":"/a/wexlactl busy"}]}],
+       R"({"description":"mine","hooks":{"Stop":[],"PreToolUse":[{"matcher":"Bash","hooks":[{"type":"command","command":"/a/wexlactl busy"}]}],
                     "UserPromptSubmit":[{"hooks":[{"type":"command","command":"audit"}]},
                                         {"hooks":[{"type":"command","command":"/usr/local/bin/wexlactl busy"}]}]}})"},
       // Cursor: an existing version of any kind is kept, and one is added only with a write.
@@ -117,7 +128,9 @@ TEST(AddHooks, OnlyEventsWithoutOursAndAlwaysAfterTheUsersGroups) {
   };
   for (const auto& c : cases) {
     Json settings = doc(c.before);
-    EXPECT_EQ(addHooks(settings, *c.agent, kCommand, "f"), c.added) << c.before;
+    const HookChanges changes = addHooks(settings, *c.agent, kCommand, "f");
+    EXPECT_EQ(changes.added, c.added) << c.before;
+    EXPECT_EQ(changes.updated, c.updated) << c.before;
     EXPECT_EQ(settings.dump(), doc(c.after).dump()) << c.before;
   }
 }
@@ -126,6 +139,7 @@ TEST(AddHooks, RefusesMembersOfAnUnexpectedTypeAndChangesNothing) {
   struct Case {
     const char* settings;
     const char* message;
+    const AgentHooks* agent = &ClaudeHooks::agent();
   };
   const Case cases[] = {
       {R"({"hooks":[]})", "f: \"hooks\" is not an object"},
@@ -135,11 +149,20 @@ TEST(AddHooks, RefusesMembersOfAnUnexpectedTypeAndChangesNothing) {
        "f: \"hooks\".\"UserPromptSubmit\" is not an array of objects"},
       {R"({"hooks":{"UserPromptSubmit":{}}})",
        "f: \"hooks\".\"UserPromptSubmit\" is not an array of objects"},
+      // Codex would ignore the file, our hook included, even with the hook already there.
+      {R"({"$schema":"https://json.schemastore.org/codex-hooks.json","description":"d","hooks":{}})",
+       "f: Codex ignores this whole file while its top level holds \"$schema\" (only \"hooks\" "
+       "and \"description\" may stand there)",
+       &CodexHooks::agent()},
+      {R"({"hooks":{"PreToolUse":[{"hooks":[{"command":"/a/wexlactl busy"}]}],"UserPromptSubmit":[{"hooks":[{"command":"/a/wexlactl busy"}]}]},"version":1,"a\"b":2})",
+       "f: Codex ignores this whole file while its top level holds \"version\", \"a\\\"b\" (only "
+       "\"hooks\" and \"description\" may stand there)",
+       &CodexHooks::agent()},
   };
   for (const auto& c : cases) {
     Json settings = doc(c.settings);
     try {
-      addHooks(settings, ClaudeHooks::agent(), kCommand, "f");
+      addHooks(settings, *c.agent, kCommand, "f");
       ADD_FAILURE() << "accepted " << c.settings;
     } catch (const SettingsError& error) {
       EXPECT_EQ(std::string(error.what()),
@@ -171,6 +194,10 @@ TEST(RemoveHooks, CountsEntriesAndPrunesOnlyWhenSomethingWentAway) {
       {&ClaudeHooks::agent(),
        R"({"hooks":{"PreToolUse":["x",{"hooks":[{"_origin":"wexla"}]}],"UserPromptSubmit":[{"hooks":[{"_origin":"wexla"}]}]}})",
        1, R"({"hooks":{"PreToolUse":["x",{"hooks":[{"_origin":"wexla"}]}]}})"},
+      // Our command whose marker Claude Code dropped goes too.
+      {&ClaudeHooks::agent(),
+       R"({"hooks":{"UserPromptSubmit":[{"hooks":[{"command":"'/My Tools/wexlactl' busy"},{"command":"wexlactl busy --x"}]}]}})",
+       1, R"({"hooks":{"UserPromptSubmit":[{"hooks":[{"command":"wexlactl busy --x"}]}]}})"},
       // Groups that are empty or have no usable "hooks" stay.
       {&CodexHooks::agent(),
        R"({"hooks":{"PreToolUse":[{},{"matcher":"x"},{"hooks":"y"},{"hooks":[1]},{"hooks":[{"command":"/w/wexlactl busy"}]}]}})",
@@ -178,8 +205,8 @@ TEST(RemoveHooks, CountsEntriesAndPrunesOnlyWhenSomethingWentAway) {
       {&CodexHooks::agent(), R"({"hooks":["x"]})", 0, nullptr},
       {&CodexHooks::agent(), R"({"hooks":"x"})", 0, nullptr},
       {&GeminiHooks::agent(),
-       R"({"hooks":{"BeforeTool":[{"hooks":[{"_origin":"wexla"},{"name":"wexla"}]}],"AfterTool":[{"hooks":[{"name":"wexla"}]}]}})",
-       1,
+       R"({"hooks":{"BeforeTool":[{"hooks":[{"_origin":"wexla"},{"name":"wexla"},{"command":"/x/wexlactl busy || true"}]}],"AfterTool":[{"hooks":[{"name":"wexla"}]}]}})",
+       2,
        R"({"hooks":{"BeforeTool":[{"hooks":[{"_origin":"wexla"}]}],"AfterTool":[{"hooks":[{"name":"wexla"}]}]}})"},
       // Cursor keeps "version" whatever happens and drops emptied events.
       {&CursorHooks::agent(),
@@ -202,7 +229,8 @@ class DocumentGenerator {
 
   Json settings(const AgentHooks& agent) {
     Json document = Json::object();
-    for (int i = pick(0, 4); i > 0; --i) document[key()] = value(3);
+    const int others = agent.rootMembers.empty() ? 1 : 0;  // Codex allows none
+    for (int i = pick(0, 4) * others; i > 0; --i) document[key()] = value(3);
     if (pick(0, 3) > 0) {
       Json hooks = Json::object();
       std::vector<std::string> events{"Stop", "SessionStart"};
@@ -218,7 +246,7 @@ class DocumentGenerator {
       }
       if (!hooks.empty()) document["hooks"] = hooks;
     }
-    for (int i = pick(0, 2); i > 0; --i) document[key()] = value(2);
+    for (int i = pick(0, 2) * others; i > 0; --i) document[key()] = value(2);
     if (agent.writesVersion && !document.contains("version")) document["version"] = value(0);
     return document;
   }
@@ -300,7 +328,7 @@ TEST(HookRoundTrip, InstallThenUninstallRestoresTheDocument) {
     for (const AgentHooks* agent : allAgents()) {
       const Json original = generator.settings(*agent);
       Json settings = original;
-      const Events added = addHooks(settings, *agent, kCommand, "f");
+      const Events added = addHooks(settings, *agent, kCommand, "f").added;
       ASSERT_EQ(added.size(), agent->events.size()) << original.dump();
       ASSERT_EQ(removeHooks(settings, *agent), static_cast<std::int64_t>(added.size()));
       ASSERT_EQ(settings.dump(), original.dump()) << agent->relativePath;

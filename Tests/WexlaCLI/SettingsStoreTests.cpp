@@ -191,6 +191,8 @@ TEST_F(SettingsStoreTest, AConcurrentWriterIsNeverOverwritten) {
                   " kept changing while Wexla was editing it; nothing was written. "
                   "Try again when the agent is idle.");
   }
+  EXPECT_EQ(readFile(file()), "{\"n\": " + std::to_string(calls) + "}");  // the agent's, exactly
+  EXPECT_EQ(std::distance(fs::directory_iterator(file().parent_path()), {}), 2);  // and a backup
 }
 
 TEST(HookCommand, QuotesPathsThatAShellWouldSplit) {
