@@ -1,19 +1,17 @@
-// Stands in for the menu-bar application on a session bus: it records every command text it
-// receives and answers each with the status texts the test chose. Intentionally simplistic.
+// Stands in for the application on a session bus where the tests need what the real one never
+// does: answer late, with an empty text, with something that is no text, or twice.
 //
-//   wexla_standin_app [--record FILE] [--reply TEXT]... [--non-string] [--delay-ms N]
+//   wexla_standin_app [--reply TEXT]... [--non-string] [--delay-ms N]
 //
 // Each --reply is one status notification, all sent together after each command; --non-string
 // first sends a status notification whose object is a number; without replies it stays silent.
-// Records are the received objects, each followed by a NUL byte. "ready" on standard output
-// means the command match is in force at the bus.
+// "ready" on standard output means the command match is in force at the bus.
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,7 +23,6 @@ constexpr const char* kPath = "/dev/wexla/DistributedNotificationCenter";
 constexpr const char* kInterface = "dev.wexla.DistributedNotificationCenter";
 
 struct Options {
-  std::string record;
   std::vector<std::string> replies;
   bool nonString = false;
   int delayMs = 0;
@@ -33,13 +30,6 @@ struct Options {
 
 int onCommand(sd_bus_message* message, void* userdata, sd_bus_error*) {
   const auto& options = *static_cast<const Options*>(userdata);
-  const char* name = nullptr;
-  const char* object = nullptr;
-  if (sd_bus_message_read(message, "ss", &name, &object) < 0) return 0;
-  if (!options.record.empty()) {
-    std::ofstream record(options.record, std::ios::binary | std::ios::app);
-    record << object << '\0';
-  }
   if (options.delayMs > 0) ::usleep(static_cast<useconds_t>(options.delayMs) * 1000);
   sd_bus* bus = sd_bus_message_get_bus(message);
   if (options.nonString) {
@@ -60,9 +50,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--record" && hasValue) {
-      options.record = argv[++i];
-    } else if (arg == "--reply" && hasValue) {
+    if (arg == "--reply" && hasValue) {
       options.replies.emplace_back(argv[++i]);
     } else if (arg == "--delay-ms" && hasValue) {
       options.delayMs = std::atoi(argv[++i]);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "BusRecorder.hpp"
 #include "ChildProcess.hpp"
 #include "Files.hpp"
 #include "PrivateBus.hpp"
@@ -304,20 +305,13 @@ TEST_F(HookCommands, AToolUnderADirectoryWithABlankStillRunsFromTheHook) {
   EXPECT_EQ(geminiCommand, command + " || true");
 
   const PrivateBus bus = PrivateBus::session();
-  const fs::path record = home_.path() / "received";
-  ChildProcess app({WEXLA_STANDIN_APP_PATH, "--record", record.string()},
-                   {"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
-  ASSERT_EQ(app.readLine(10s), "ready");
+  BusRecorder commands(bus.address(), "dev.wexla.command");
   const ProcessResult hook =
       runProcess({"/bin/sh", "-c", command},
                  {"PATH=/usr/bin:/bin", "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
   EXPECT_EQ(hook.exitStatus, 0);
   EXPECT_EQ(hook.out + hook.err, "");
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (readFile(record).empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
-  EXPECT_EQ(readFile(record), std::string("busy\0", 5));
+  EXPECT_EQ(commands.texts(1, 10s), std::vector<std::string>{"busy"});
 
   fs::remove(tool);
   const ProcessResult gone = runProcess({"/bin/bash", "-c", geminiCommand}, {"PATH=/usr/bin:/bin"});
