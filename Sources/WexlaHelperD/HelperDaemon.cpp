@@ -61,7 +61,7 @@ int runDaemon(Platform& platform) {
                                 [&] { return platform.now(); }),
                             *log);
   platform.startListener(delegate);
-  return platform.runForever();
+  return platform.runForever([&] { controller.requestRelease(); });
 }
 
 }  // namespace wexla::helper

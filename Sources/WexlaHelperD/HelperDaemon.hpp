@@ -89,12 +89,15 @@ class Platform {
   virtual void startTimer(std::chrono::seconds interval, std::function<void()> tick) = 0;
   // Starts taking requests for the delegate's service; the delegate outlives the listener.
   virtual void startListener(ListenerDelegate& delegate) = 0;
-  // Serves the queue; returns only when the platform's loop fails.
-  virtual int runForever() = 0;
+  // Serves the queue. Asked to stop (SIGTERM), it runs `stopping` on the queue and ends the
+  // process with status 0; it returns non-zero when the loop fails or the connection the
+  // requests come over is lost, so that the service manager starts the daemon again.
+  virtual int runForever(std::function<void()> stopping) = 0;
 };
 
 // The daemon's start-up, then its main loop: the boot reconciliation and its log line come
-// before any tick, and the timer runs before any client can connect.
+// before any tick, and the timer runs before any client can connect. A stopped daemon lets go
+// of the setting first: on macOS it would outlive the daemon, across reboots.
 int runDaemon(Platform& platform);
 
 }  // namespace wexla::helper

@@ -21,6 +21,8 @@ class PrivateBus {
                                const std::vector<std::filesystem::path>& policies = {});
 
   const std::string& address() const { return address_; }
+  // Ends the bus now, as a crashed or restarted one would.
+  void stop() { daemon_.reset(); }
 
  private:
   explicit PrivateBus(const std::vector<std::string>& configuration);

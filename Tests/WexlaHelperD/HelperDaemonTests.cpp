@@ -23,6 +23,7 @@ class FakePlatform final : public Platform {
   std::function<void(FakePlatform&)> whileRunning = [](FakePlatform&) {};
 
   std::function<void()> tick;
+  std::function<void()> stop;
   std::chrono::seconds interval{};
   ListenerDelegate* delegate = nullptr;
 
@@ -61,8 +62,9 @@ class FakePlatform final : public Platform {
     steps.push_back("listener");
     delegate = &listening;
   }
-  int runForever() override {
+  int runForever(std::function<void()> stopping) override {
     steps.push_back("run");
+    stop = std::move(stopping);
     whileRunning(*this);
     return 0;
   }
@@ -118,6 +120,18 @@ TEST(HelperDaemon, TheServiceEngagesReleasesAndKeepsTheHeartbeat) {
                                    "snapshot", "now", "read", "snapshot", "now", "read", "set 0",
                                    "set 0", "info: setDisableSleep(false) -> true", "now", "set 1",
                                    "info: setDisableSleep(true) -> false", "now"}));
+}
+
+TEST(HelperDaemon, AStoppedHelperLetsGoFirst) {
+  FakePlatform platform;
+  platform.whileRunning = [](FakePlatform& p) {
+    EXPECT_TRUE(p.delegate->service().setDisableSleep(true));
+    p.steps.clear();
+    p.stop();
+  };
+  runDaemon(platform);
+  EXPECT_EQ(platform.steps, (Steps{"set 0"}));
+  EXPECT_FALSE(platform.backend->settingOn);
 }
 
 TEST(HelperDaemon, StatusComesFromAFreshBackendNotFromTheController) {
