@@ -87,8 +87,10 @@ int onInhibit(sd_bus_message* m, void*, sd_bus_error*) {
 }
 
 int onList(sd_bus_message* m, void*, sd_bus_error*) {
-  sd_bus_message* reply = nullptr;
-  int r = sd_bus_message_new_method_return(m, &reply);
+  sd_bus_message* raw = nullptr;
+  int r = sd_bus_message_new_method_return(m, &raw);
+  const wexla::sd::Message owned(raw);
+  sd_bus_message* reply = owned.get();
   if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "(ssssuu)");
   for (const Lock& lock : locks) {
     if (r >= 0) {
@@ -98,7 +100,6 @@ int onList(sd_bus_message* m, void*, sd_bus_error*) {
   }
   if (r >= 0) r = sd_bus_message_close_container(reply);
   if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
   return r;
 }
 
