@@ -1,5 +1,6 @@
 #include "HelperDaemon.hpp"
 
+#include <mutex>
 #include <utility>
 
 #include "XPCPeerAuth.hpp"
@@ -9,6 +10,12 @@ namespace wexla::helper {
 std::string setDisableSleepMessage(bool requested, bool result) {
   return std::string("setDisableSleep(") + (requested ? "true" : "false") + ") -> " +
          (result ? "true" : "false");
+}
+
+std::string rejectedMessage(std::uint64_t refusals) {
+  std::string text(kRejectedMessage);
+  if (refusals > 1) text += " (" + std::to_string(refusals) + " times)";
+  return text;
 }
 
 HelperService::HelperService(kit::ClosedLidController& controller, Log& log,
@@ -36,10 +43,36 @@ ListenerDelegate::ListenerDelegate(HelperService service, Log& log)
       requirement_(kit::XPCPeerAuth::requirement(kTeamID, kAppBundleID)),
       log_(log) {}
 
+std::uint64_t RepeatLimiter::occurred(kit::TimePoint now) {
+  ++held_;
+  return heldBack(now);
+}
+
+std::uint64_t RepeatLimiter::heldBack(kit::TimePoint now) {
+  if (held_ == 0) return 0;
+  if (!windowStart_ || now - *windowStart_ >= kWindow) {
+    windowStart_ = now;
+    linesInWindow_ = 0;
+  }
+  if (linesInWindow_ == kLinesPerWindow) return 0;
+  ++linesInWindow_;
+  return std::exchange(held_, 0);
+}
+
 bool ListenerDelegate::shouldAcceptNewConnection(const PeerCheck& peerPasses) {
   if (peerPasses(requirement_)) return true;
-  log_.write(LogLevel::error, kRejectedMessage);
+  const std::lock_guard<std::mutex> guard(refusalsLock_);
+  if (const std::uint64_t count = refusals_.occurred(service_.now()); count > 0) {
+    log_.write(LogLevel::error, rejectedMessage(count));
+  }
   return false;
+}
+
+void ListenerDelegate::logHeldBackRefusals(kit::TimePoint now) {
+  const std::lock_guard<std::mutex> guard(refusalsLock_);
+  if (const std::uint64_t count = refusals_.heldBack(now); count > 0) {
+    log_.write(LogLevel::error, rejectedMessage(count));
+  }
 }
 
 int runDaemon(Platform& platform) {
@@ -49,19 +82,19 @@ int runDaemon(Platform& platform) {
   controller.reconcileOnBoot(false);
   log->write(LogLevel::info, kStartedMessage);
 
+  ListenerDelegate delegate(HelperService(
+                                controller, *log, [&] { return platform.makeSleepBackend(); },
+                                [&] { return platform.now(); }),
+                            *log);
   platform.startTimer(std::chrono::seconds(kWatchdogTickSeconds), [&] {
     // The snapshot first, then the time.
     const kit::DaemonPower::Snapshot snapshot = platform.powerSnapshot();
     const kit::TimePoint now = platform.now();
     controller.watchdogTick(now, snapshot.batteryPercent, snapshot.isOnAC, snapshot.thermalSerious);
+    delegate.logHeldBackRefusals(now);
   });
-
-  ListenerDelegate delegate(HelperService(
-                                controller, *log, [&] { return platform.makeSleepBackend(); },
-                                [&] { return platform.now(); }),
-                            *log);
   platform.startListener(delegate);
-  return platform.runForever();
+  return platform.runForever([&] { controller.requestRelease(); });
 }
 
 }  // namespace wexla::helper

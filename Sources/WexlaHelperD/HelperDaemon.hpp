@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,9 @@ inline constexpr std::string_view kStartedMessage = "helper started; boot reconc
 inline constexpr std::string_view kRejectedMessage = "rejected XPC peer (signature mismatch)";
 // "setDisableSleep(true) -> false": the requested value, then the result.
 std::string setDisableSleepMessage(bool requested, bool result);
+// The refusal line standing for `refusals` refusals: "rejected XPC peer (signature mismatch)",
+// followed by " (37 times)" when it stands for more than one.
+std::string rejectedMessage(std::uint64_t refusals);
 
 enum class LogLevel { info, error };
 
@@ -48,12 +53,32 @@ class HelperService {
   bool heartbeat();
   // The machine's live setting, from a fresh backend: not what the controller believes.
   bool currentDisableSleep() const;
+  kit::TimePoint now() const { return clock_(); }
 
  private:
   kit::ClosedLidController& controller_;
   Log& log_;
   BackendFactory freshBackend_;
   Clock clock_;
+};
+
+// Lets a line that anybody can make the daemon repeat through a few times a minute; each line
+// written stands for the occurrences held back before it.
+class RepeatLimiter {
+ public:
+  static constexpr int kLinesPerWindow = 3;
+  static constexpr std::chrono::seconds kWindow{60};
+
+  // Counts one occurrence at `now`; the number of occurrences a line written now stands for,
+  // or 0 when no line may be written yet.
+  std::uint64_t occurred(kit::TimePoint now);
+  // The occurrences held back, once a line may be written again; 0 otherwise.
+  std::uint64_t heldBack(kit::TimePoint now);
+
+ private:
+  std::optional<kit::TimePoint> windowStart_;
+  int linesInWindow_ = 0;
+  std::uint64_t held_ = 0;
 };
 
 // Lets in only peers that pass the platform's check against the application's requirement.
@@ -67,13 +92,17 @@ class ListenerDelegate {
   HelperService& service() { return service_; }
   const std::string& requirement() const { return requirement_; }
 
-  // Logs every refusal.
+  // Logs the refusals, a few lines a minute at most: any local user can be refused at will.
   bool shouldAcceptNewConnection(const PeerCheck& peerPasses);
+  // Logs the refusals held back, once a line may be written again. From any queue.
+  void logHeldBackRefusals(kit::TimePoint now);
 
  private:
   HelperService service_;
   const std::string requirement_;
   Log& log_;
+  std::mutex refusalsLock_;  // on macOS the listener's queue is not the daemon's
+  RepeatLimiter refusals_;
 };
 
 // What the daemon needs of its platform; the start-up sequence itself is the same everywhere.
@@ -89,12 +118,15 @@ class Platform {
   virtual void startTimer(std::chrono::seconds interval, std::function<void()> tick) = 0;
   // Starts taking requests for the delegate's service; the delegate outlives the listener.
   virtual void startListener(ListenerDelegate& delegate) = 0;
-  // Serves the queue; returns only when the platform's loop fails.
-  virtual int runForever() = 0;
+  // Serves the queue. Asked to stop (SIGTERM), it runs `stopping` on the queue and ends the
+  // process with status 0; it returns non-zero when the loop fails or the connection the
+  // requests come over is lost, so that the service manager starts the daemon again.
+  virtual int runForever(std::function<void()> stopping) = 0;
 };
 
 // The daemon's start-up, then its main loop: the boot reconciliation and its log line come
-// before any tick, and the timer runs before any client can connect.
+// before any tick, and the timer runs before any client can connect. A stopped daemon lets go
+// of the setting first: on macOS it would outlive the daemon, across reboots.
 int runDaemon(Platform& platform);
 
 }  // namespace wexla::helper

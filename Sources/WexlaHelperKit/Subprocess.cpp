@@ -22,10 +22,9 @@ struct Pipe {
   int read = -1;
   int write = -1;
   Pipe() {
-    std::array<int, 2> fds{-1, -1};
-    if (::pipe(fds.data()) != 0) return;
-    // Close-on-exec keeps the parent's ends out of the child; dup2 clears it on 1 and 2.
-    for (const int fd : fds) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    // Close-on-exec keeps the parent's ends out of every child; dup2 clears it on 1 and 2.
+    int fds[2] = {-1, -1};
+    if (!SubprocessPlatform::openPipe(fds)) return;
     read = fds[0];
     write = fds[1];
   }
@@ -72,8 +71,22 @@ pid_t spawn(const std::string& path, const std::vector<std::string>& args, Pipe&
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
+  // The helper blocks or ignores SIGTERM to release on it; the child must not inherit that.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  sigset_t terminate;
+  sigemptyset(&terminate);
+  sigaddset(&terminate, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &terminate);
+  posix_spawnattr_setflags(&attributes,
+                           static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                              SubprocessPlatform::closeOthersFlags()));
   pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawn(&pid, path.c_str(), &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }

@@ -4,16 +4,18 @@
 #include <cstdint>
 #include <optional>
 
+#include "BootClock.hpp"
+
 namespace wexla::kit {
 
-using Clock = std::chrono::system_clock;
+using Clock = BootClock;
 using TimePoint = Clock::time_point;
 
 // When the disable-sleep setting must be given up without being asked. Pure and reentrant.
 namespace WatchdogEvaluator {
 
 // True when the setting is on and no heartbeat came, or the last came more than `timeout`
-// seconds before `now`. A heartbeat after `now` (the clock stepped back) never resets.
+// seconds before `now`. A heartbeat after `now` never resets.
 bool shouldReset(bool disableSleepOn, std::optional<TimePoint> lastHeartbeat, TimePoint now,
                  double timeout);
 

@@ -1,13 +1,14 @@
 // Stands in for logind on a test's private system bus: hands out inhibitor locks and lists them.
 // Intentionally simplistic. Each lock is the write end of a pipe; when every copy of it is
-// closed (released, or its holder died) the lock is gone. Reports on standard output:
+// closed (released, or its holder died) the lock is gone. SIGUSR1 makes it forget every lock, as
+// a restarted logind does. Reports on standard output:
 //   ready
 //   inhibit <what> <who> <mode> <pid>
 //   released <who> <pid>
+//   dropped
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/epoll.h>
-#include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +16,9 @@
 #include <cstdio>
 #include <list>
 #include <string>
+#include <utility>
 
+#include "SdBus.hpp"
 #include "StandInBus.hpp"
 
 namespace {
@@ -24,22 +27,27 @@ struct Lock {
   std::string what, who, why, mode;
   std::uint32_t uid = 0;
   std::uint32_t pid = 0;
-  sd_event_source* watch = nullptr;
+  wexla::sd::EventSource watch;  // owns the read end
 };
 
 std::list<Lock> locks;
 sd_event* event = nullptr;
 
-int onReleased(sd_event_source* source, int fd, std::uint32_t, void*) {
+int onReleased(sd_event_source* source, int, std::uint32_t, void*) {
   for (auto it = locks.begin(); it != locks.end(); ++it) {
-    if (it->watch != source) continue;
+    if (it->watch.get() != source) continue;
     std::printf("released %s %u\n", it->who.c_str(), it->pid);
     std::fflush(stdout);
-    sd_event_source_unref(source);
-    ::close(fd);
     locks.erase(it);
     break;
   }
+  return 0;
+}
+
+int onDrop(sd_event_source*, const signalfd_siginfo*, void*) {
+  locks.clear();
+  std::printf("dropped\n");
+  std::fflush(stdout);
   return 0;
 }
 
@@ -65,19 +73,24 @@ int onInhibit(sd_bus_message* m, void*, sd_bus_error*) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) < 0) return -errno;
   // The read end hangs up once the last copy of the write end is closed.
-  r = sd_event_add_io(event, &lock.watch, fds[0], EPOLLIN, onReleased, nullptr);
+  sd_event_source* watch = nullptr;
+  r = sd_event_add_io(event, &watch, fds[0], EPOLLIN, onReleased, nullptr);
   if (r < 0) return r;
+  lock.watch.reset(watch);
+  sd_event_source_set_io_fd_own(watch, 1);
   r = sd_bus_reply_method_return(m, "h", fds[1]);  // the reply carries a copy
   ::close(fds[1]);
   std::printf("inhibit %s %s %s %u\n", what, who, mode, lock.pid);
   std::fflush(stdout);
-  locks.push_back(lock);
+  locks.push_back(std::move(lock));
   return r;
 }
 
 int onList(sd_bus_message* m, void*, sd_bus_error*) {
-  sd_bus_message* reply = nullptr;
-  int r = sd_bus_message_new_method_return(m, &reply);
+  sd_bus_message* raw = nullptr;
+  int r = sd_bus_message_new_method_return(m, &raw);
+  const wexla::sd::Message owned(raw);
+  sd_bus_message* reply = owned.get();
   if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "(ssssuu)");
   for (const Lock& lock : locks) {
     if (r >= 0) {
@@ -87,7 +100,6 @@ int onList(sd_bus_message* m, void*, sd_bus_error*) {
   }
   if (r >= 0) r = sd_bus_message_close_container(reply);
   if (r >= 0) r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
   return r;
 }
 
@@ -101,8 +113,13 @@ const sd_bus_vtable kVtable[] = {
 }  // namespace
 
 int main() {
+  sigset_t drop;
+  sigemptyset(&drop);
+  sigaddset(&drop, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &drop, nullptr);
   sd_bus* bus = nullptr;
   if (sd_event_default(&event) < 0 || sd_bus_open_system(&bus) < 0 ||
+      sd_event_add_signal(event, nullptr, SIGUSR1, onDrop, nullptr) < 0 ||
       sd_bus_attach_event(bus, event, 0) < 0 ||
       sd_bus_add_object_vtable(bus, nullptr, "/org/freedesktop/login1",
                                "org.freedesktop.login1.Manager", kVtable, nullptr) < 0 ||
@@ -110,7 +127,5 @@ int main() {
     std::fprintf(stderr, "wexla_fake_logind: cannot serve on the system bus\n");
     return 1;
   }
-  std::printf("ready\n");
-  std::fflush(stdout);
-  return sd_event_loop(event) < 0 ? 1 : 0;
+  return wexla::test::serveForever(event);
 }

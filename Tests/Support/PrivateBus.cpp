@@ -1,6 +1,7 @@
 #include "PrivateBus.hpp"
 
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -46,11 +47,16 @@ bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds 
 PrivateBus PrivateBus::session() { return PrivateBus({"--session"}); }
 
 PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory,
-                                  const std::vector<std::filesystem::path>& policies) {
+                                  const std::vector<std::filesystem::path>& policies,
+                                  const std::vector<std::string>& namesForThisUser) {
   std::ifstream in(WEXLA_SYSTEM_BUS_TEMPLATE);
   std::string config{std::istreambuf_iterator<char>(in), {}};
   std::string includes;
   for (const auto& policy : policies) includes += "<include>" + policy.string() + "</include>";
+  for (const auto& name : namesForThisUser) {
+    includes += "<policy user=\"" + std::to_string(::getuid()) + "\"><allow own=\"" + name +
+                "\"/></policy>";
+  }
   const auto substitute = [&](const std::string& key, const std::string& value) {
     config.replace(config.find(key), key.size(), value);
   };

@@ -5,11 +5,13 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <future>
 #include <memory>
 #include <thread>
 
 #include "ChildProcess.hpp"
 #include "PrivateBus.hpp"
+#include "SdBus.hpp"
 #include "TempDir.hpp"
 
 namespace wexla::test {
@@ -17,10 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
-
-struct BusCloser {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
 
 struct Answer {
   bool ok = false;     // the call returned
@@ -31,29 +29,38 @@ struct Answer {
 class HelperDaemon : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::getuid() != 0) GTEST_SKIP() << "the helper's bus policy lets only root provide it";
+    // The project's policy lets only root provide the helper; any other user gets leave to.
     bus_ = std::make_unique<PrivateBus>(PrivateBus::systemLike(
-        dir_.path(), {std::string(WEXLA_PACKAGING) + "/linux/dev.wexla.helper.conf"}));
+        dir_.path(), {std::string(WEXLA_PACKAGING) + "/linux/dev.wexla.helper.conf"},
+        ::getuid() == 0 ? std::vector<std::string>{}
+                        : std::vector<std::string>{"dev.wexla.helper"}));
     logind_ = std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_FAKE_LOGIND_PATH},
                                              environment());
     ASSERT_EQ(logind_->readLine(10s), "ready");
+    client_ = connect();
+    ASSERT_TRUE(client_);
+  }
 
+  sd::Bus connect() const {
     sd_bus* client = nullptr;
-    ASSERT_GE(sd_bus_new(&client), 0);
-    client_.reset(client);
-    ASSERT_GE(sd_bus_set_address(client, bus_->address().c_str()), 0);
-    ASSERT_GE(sd_bus_set_bus_client(client, 1), 0);
-    ASSERT_GE(sd_bus_start(client), 0);
+    if (sd_bus_new(&client) < 0) return nullptr;
+    sd::Bus owned(client);
+    if (sd_bus_set_address(client, bus_->address().c_str()) < 0 ||
+        sd_bus_set_bus_client(client, 1) < 0 || sd_bus_start(client) < 0) {
+      return nullptr;
+    }
+    return owned;
   }
 
   std::vector<std::string> environment() const {
     return {"PATH=/usr/bin:/bin", "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()};
   }
 
-  void startPolkit(const std::string& answer) {
+  void startPolkit(const std::string& answer, const std::string& slowFor = "") {
     polkit_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{WEXLA_FAKE_POLKIT_PATH, "--record",
-                                 (dir_.path() / "asked").string(), "--answer", answer},
+                                 (dir_.path() / "asked").string(), "--answer", answer, "--slow-for",
+                                 slowFor},
         environment());
     ASSERT_EQ(polkit_->readLine(10s), "ready");
   }
@@ -66,44 +73,46 @@ class HelperDaemon : public ::testing::Test {
     while (SteadyClock::now() < deadline) {
       sd_bus_message* reply = nullptr;
       int owned = 0;
-      if (sd_bus_call_method(client_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                             "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-                             "dev.wexla.helper") >= 0 &&
-          sd_bus_message_read(reply, "b", &owned) >= 0 && owned) {
-        sd_bus_message_unref(reply);
-        return;
-      }
-      sd_bus_message_unref(reply);
+      const int r = sd_bus_call_method(client_.get(), "org.freedesktop.DBus",
+                                       "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                       "NameHasOwner", nullptr, &reply, "s", "dev.wexla.helper");
+      const sd::Message answer(reply);
+      if (r >= 0 && sd_bus_message_read(reply, "b", &owned) >= 0 && owned) return;
       std::this_thread::sleep_for(20ms);
     }
     FAIL() << "the helper never took its name";
   }
 
-  Answer call(const char* method, std::optional<bool> argument = std::nullopt) {
-    sd_bus_error error{};
+  // From the test's client, or from `bus`.
+  Answer call(const char* method, std::optional<bool> argument = std::nullopt,
+              sd_bus* bus = nullptr) {
+    if (bus == nullptr) bus = client_.get();
+    sd::Error error;
     sd_bus_message* reply = nullptr;
-    int r = argument ? sd_bus_call_method(client_.get(), "dev.wexla.helper", "/dev/wexla/helper",
-                                          "dev.wexla.HelperProtocol", method, &error, &reply, "b",
-                                          static_cast<int>(*argument))
-                     : sd_bus_call_method(client_.get(), "dev.wexla.helper", "/dev/wexla/helper",
-                                          "dev.wexla.HelperProtocol", method, &error, &reply, "");
+    int r = argument
+                ? sd_bus_call_method(bus, "dev.wexla.helper", "/dev/wexla/helper",
+                                     "dev.wexla.HelperProtocol", method, error.get(), &reply, "b",
+                                     static_cast<int>(*argument))
+                : sd_bus_call_method(bus, "dev.wexla.helper", "/dev/wexla/helper",
+                                     "dev.wexla.HelperProtocol", method, error.get(), &reply, "");
+    const sd::Message owned(reply);
     Answer answer;
     int value = 0;
     if (r >= 0 && sd_bus_message_read(reply, "b", &value) >= 0) {
       answer.ok = true;
       answer.value = value != 0;
-    } else if (error.name != nullptr) {
-      answer.error = error.name;
+    } else if (error.name() != nullptr) {
+      answer.error = error.name();
     }
-    sd_bus_error_free(&error);
-    sd_bus_message_unref(reply);
     return answer;
   }
 
-  // The helper's log lines, once it has been stopped.
+  // The helper's log lines, once it has been stopped; it lets go first and exits with success.
   std::string stopHelper() {
     helper_->signal(SIGTERM);
-    return helper_->wait(10s).err;
+    const ProcessResult stopped = helper_->wait(10s);
+    EXPECT_EQ(stopped.exitStatus, 0);
+    return stopped.err;
   }
 
   std::string inhibitLine() const {
@@ -116,7 +125,7 @@ class HelperDaemon : public ::testing::Test {
   std::unique_ptr<ChildProcess> logind_;
   std::unique_ptr<ChildProcess> polkit_;
   std::unique_ptr<ChildProcess> helper_;
-  std::unique_ptr<sd_bus, BusCloser> client_;
+  sd::Bus client_;
 };
 
 TEST_F(HelperDaemon, HeartbeatsHoldTheLockAndItGoesWhenTheyStop) {
@@ -146,7 +155,7 @@ TEST_F(HelperDaemon, HeartbeatsHoldTheLockAndItGoesWhenTheyStop) {
             "<6>helper started; boot reconciliation done\n<6>setDisableSleep(true) -> true\n");
 }
 
-TEST_F(HelperDaemon, AReleaseRequestAndADeadHelperBothFreeTheLock) {
+TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndDiesWithTheHelper) {
   startPolkit("authorized");
   startHelper();
   EXPECT_TRUE(call("SetDisableSleep", true).value);
@@ -156,6 +165,11 @@ TEST_F(HelperDaemon, AReleaseRequestAndADeadHelperBothFreeTheLock) {
 
   EXPECT_TRUE(call("SetDisableSleep", true).value);
   EXPECT_EQ(logind_->readLine(5s), inhibitLine());
+  logind_->signal(SIGUSR1);  // logind forgets the lock while the helper still holds its descriptor
+  EXPECT_EQ(logind_->readLine(5s), "dropped");
+  EXPECT_FALSE(call("CurrentDisableSleep").value);
+  EXPECT_TRUE(call("SetDisableSleep", true).value);
+  EXPECT_EQ(logind_->readLine(5s), inhibitLine()) << "answered true without a lock";
   const pid_t pid = helperPid();
   helper_->signal(SIGKILL);
   EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(pid));
@@ -174,6 +188,42 @@ TEST_F(HelperDaemon, AnUnauthorisedCallerIsRefusedAndLoggedOnce) {
   EXPECT_EQ(stopHelper(),
             "<6>helper started; boot reconciliation done\n"
             "<3>rejected XPC peer (signature mismatch)\n");
+}
+
+TEST_F(HelperDaemon, ASlowPolkitHoldsOnlyTheCallerItIsAskedAbout) {
+  const sd::Bus slow = connect();
+  const char* slowName = nullptr;
+  ASSERT_GE(sd_bus_get_unique_name(slow.get(), &slowName), 0);
+  startPolkit("authorized", slowName);  // answers about it after 10 s, past the helper's limit
+  startHelper();
+  ASSERT_TRUE(call("SetDisableSleep", true).value);
+  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
+
+  std::future<Answer> slowAnswer =
+      std::async(std::launch::async, [&] { return call("SetDisableSleep", true, slow.get()); });
+  for (int i = 0; i < 7; ++i) {
+    const auto sent = SteadyClock::now();
+    EXPECT_TRUE(call("Heartbeat").value);
+    EXPECT_LT(SteadyClock::now() - sent, 100ms) << "a heartbeat waited on polkit";
+    EXPECT_EQ(logind_->readLine(1s), std::nullopt) << "the lock went while heartbeats came";
+  }
+  // Refused once the helper's limit passed, without an answer from polkit.
+  EXPECT_EQ(slowAnswer.get().error, "org.freedesktop.DBus.Error.AccessDenied");
+
+  const pid_t pid = helperPid();
+  EXPECT_EQ(stopHelper(),
+            "<6>helper started; boot reconciliation done\n<6>setDisableSleep(true) -> true\n"
+            "<3>rejected XPC peer (signature mismatch)\n");
+  EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(pid));
+}
+
+TEST_F(HelperDaemon, ItExitsWithAFailureWhenItLosesTheBus) {
+  startPolkit("authorized");
+  startHelper();
+  bus_->stop();
+  const ProcessResult ended = helper_->wait(5s);
+  EXPECT_FALSE(ended.timedOut);
+  EXPECT_EQ(ended.exitStatus, 1);
 }
 
 }  // namespace

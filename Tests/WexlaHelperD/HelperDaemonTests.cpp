@@ -23,6 +23,7 @@ class FakePlatform final : public Platform {
   std::function<void(FakePlatform&)> whileRunning = [](FakePlatform&) {};
 
   std::function<void()> tick;
+  std::function<void()> stop;
   std::chrono::seconds interval{};
   ListenerDelegate* delegate = nullptr;
 
@@ -61,8 +62,9 @@ class FakePlatform final : public Platform {
     steps.push_back("listener");
     delegate = &listening;
   }
-  int runForever() override {
+  int runForever(std::function<void()> stopping) override {
     steps.push_back("run");
+    stop = std::move(stopping);
     whileRunning(*this);
     return 0;
   }
@@ -120,6 +122,18 @@ TEST(HelperDaemon, TheServiceEngagesReleasesAndKeepsTheHeartbeat) {
                                    "info: setDisableSleep(true) -> false", "now"}));
 }
 
+TEST(HelperDaemon, AStoppedHelperLetsGoFirst) {
+  FakePlatform platform;
+  platform.whileRunning = [](FakePlatform& p) {
+    EXPECT_TRUE(p.delegate->service().setDisableSleep(true));
+    p.steps.clear();
+    p.stop();
+  };
+  runDaemon(platform);
+  EXPECT_EQ(platform.steps, (Steps{"set 0"}));
+  EXPECT_FALSE(platform.backend->settingOn);
+}
+
 TEST(HelperDaemon, StatusComesFromAFreshBackendNotFromTheController) {
   FakePlatform platform;
   platform.whileRunning = [](FakePlatform& p) {
@@ -133,22 +147,45 @@ TEST(HelperDaemon, StatusComesFromAFreshBackendNotFromTheController) {
   runDaemon(platform);
 }
 
-TEST(HelperDaemon, ARefusedPeerIsLoggedAndNeverReachesTheService) {
+TEST(HelperDaemon, RefusalsAreLoggedAFewTimesAMinuteEachLineWithItsCount) {
+  const std::string refused = "error: rejected XPC peer (signature mismatch)";
+  struct Row {
+    std::chrono::seconds at;
+    int refusals;  // or a tick when none
+    Steps logged;
+  };
+  const Row rows[] = {
+      {0s, 1, {refused}},
+      {1s, 4, {refused, refused}},  // three lines in a minute
+      {2s, 20000, {}},
+      {55s, 0, {}},  // the tick holds them back while the minute lasts
+      {60s, 0, {refused + " (20002 times)"}},
+      {61s, 2, {refused, refused}},
+      {62s, 1, {}},
+      {200s, 1, {refused + " (2 times)"}},
+  };
   FakePlatform platform;
-  platform.whileRunning = [](FakePlatform& p) {
-    p.steps.clear();
+  platform.whileRunning = [&](FakePlatform& p) {
     std::string checked;
-    EXPECT_FALSE(p.delegate->shouldAcceptNewConnection([&](const std::string& requirement) {
-      checked = requirement;
-      return false;
-    }));
+    EXPECT_TRUE(p.delegate->shouldAcceptNewConnection([](const std::string&) { return true; }));
+    for (const Row& row : rows) {
+      p.clock = t0 + row.at;
+      p.steps.clear();
+      if (row.refusals == 0) p.tick();
+      for (int i = 0; i < row.refusals; ++i) {
+        EXPECT_FALSE(p.delegate->shouldAcceptNewConnection([&](const std::string& requirement) {
+          checked = requirement;
+          return false;
+        }));
+      }
+      std::erase_if(p.steps, [](const std::string& step) { return !step.starts_with("error"); });
+      EXPECT_EQ(p.steps, row.logged) << row.at.count() << " s";
+    }
     EXPECT_EQ(
         checked,
         R"(identifier "dev.wexla.app" and anchor apple generic and certificate leaf[subject.OU] = "K7QW2ZR9TD")");
-    EXPECT_TRUE(p.delegate->shouldAcceptNewConnection([](const std::string&) { return true; }));
   };
   runDaemon(platform);
-  EXPECT_EQ(platform.steps, (Steps{"error: rejected XPC peer (signature mismatch)"}));
 }
 
 }  // namespace

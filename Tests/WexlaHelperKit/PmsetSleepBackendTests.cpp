@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 
 #include "Files.hpp"
 #include "PmsetSleepBackend.hpp"
+#include "Subprocess.hpp"
 #include "TempDir.hpp"
 
 namespace wexla::kit {
@@ -127,6 +130,19 @@ TEST_F(PmsetSleepBackendTest, AHungChildIsKilledAtTheLimitAndCountsAsAFailure) {
   // A child that closes its output and lingers is bounded too.
   EXPECT_FALSE(fake("exec >/dev/null 2>&1; sleep 30", 300ms).setDisableSleep(true));
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+}
+
+TEST(Subprocess, AChildGetsSIGTERMBackAndASignalAnswersItsNumber) {
+  // The helper blocks SIGTERM (Linux) or ignores it (macOS) to let go before it ends.
+  sigset_t terminate;
+  sigemptyset(&terminate);
+  sigaddset(&terminate, SIGTERM);
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &terminate, &before);
+  const auto disposition = std::signal(SIGTERM, SIG_IGN);
+  EXPECT_EQ(runSubprocess("/bin/sh", {"-c", "kill -TERM $$; exit 3"}, 5s).status, SIGTERM);
+  std::signal(SIGTERM, disposition);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 }  // namespace

@@ -15,10 +15,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct BusCloser {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-
 class PolkitAuthorityTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -31,20 +27,33 @@ class PolkitAuthorityTest : public ::testing::Test {
   }
   void TearDown() override { ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS"); }
 
-  void startAuthority(const std::string& answer) {
+  void startAuthority(const std::string& answer, const std::string& slowFor = "") {
     authority_.reset();
     authority_ = std::make_unique<test::ChildProcess>(
         std::vector<std::string>{WEXLA_FAKE_POLKIT_PATH, "--record", record().string(), "--answer",
-                                 answer},
+                                 answer, "--slow-for", slowFor},
         std::vector<std::string>{"DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()});
     ASSERT_EQ(authority_->readLine(10s), "ready");
+  }
+  // Asks, then serves the bus until the verdict comes: nothing if it never does.
+  std::optional<bool> ask(const char* name, std::chrono::milliseconds limit = 5s) {
+    std::optional<bool> verdict;
+    const sd::Slot question = PolkitAuthority(limit).ask(client_.get(), name, [&](bool authorized) {
+      EXPECT_FALSE(verdict) << "a second verdict";
+      verdict = authorized;
+    });
+    for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+         question && !verdict && std::chrono::steady_clock::now() < deadline;) {
+      if (sd_bus_process(client_.get(), nullptr) == 0) sd_bus_wait(client_.get(), 100'000);
+    }
+    return verdict;
   }
   std::filesystem::path record() const { return dir_.path() / "asked"; }
   std::string asked() const { return test::readFile(record()); }
 
   test::TempDir dir_;
   std::unique_ptr<test::PrivateBus> bus_;
-  std::unique_ptr<sd_bus, BusCloser> client_;
+  sd::Bus client_;
   std::unique_ptr<test::ChildProcess> authority_;
 };
 
@@ -57,7 +66,7 @@ TEST_F(PolkitAuthorityTest, OnlyAPlainYesAuthorises) {
       {"authorized", true}, {"denied", false}, {"challenge", false}, {"malformed", false}};
   for (const auto& c : cases) {
     startAuthority(c.answer);
-    EXPECT_EQ(PolkitAuthority().isAuthorized(client_.get(), ":1.42"), c.authorized) << c.answer;
+    EXPECT_EQ(ask(":1.42"), c.authorized) << c.answer;
   }
   // Asked for the bus peer, the helper's action, no details, no interaction.
   EXPECT_EQ(asked(), std::string() +
@@ -68,11 +77,11 @@ TEST_F(PolkitAuthorityTest, OnlyAPlainYesAuthorises) {
 }
 
 TEST_F(PolkitAuthorityTest, NoAuthorityOrASlowOneDenies) {
-  EXPECT_FALSE(PolkitAuthority().isAuthorized(client_.get(), ":1.7"));
+  EXPECT_EQ(ask(":1.7"), false);
 
-  startAuthority("slow");
+  startAuthority("authorized", ":1.7");
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(PolkitAuthority(300ms).isAuthorized(client_.get(), ":1.7"));
+  EXPECT_EQ(ask(":1.7", 300ms), false);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
 }
 

@@ -28,7 +28,7 @@ TEST(WatchdogEvaluator, ShouldResetOnlyAfterTheTimeoutHasPassed) {
       {true, now - 15s, 15, false, "exactly the timeout"},
       {true, now - 15001ms, 15, true, "15.001 s"},
       {true, now - 14999ms, 15, false, "14.999 s"},
-      {true, now + 1h, 15, false, "heartbeat after now: the clock stepped back"},
+      {true, now + 1h, 15, false, "heartbeat after now"},
       {true, now - 1h, nan, false, "a timeout that is no number"},
       {true, now - 1ms, 0, true, "zero timeout"},
   };
@@ -36,6 +36,11 @@ TEST(WatchdogEvaluator, ShouldResetOnlyAfterTheTimeoutHasPassed) {
     EXPECT_EQ(WatchdogEvaluator::shouldReset(c.on, c.lastHeartbeat, now, c.timeout), c.reset)
         << c.what;
   }
+}
+
+TEST(WatchdogEvaluator, HeartbeatsAreTimedOnAClockThatNeverStepsBack) {
+  // On the wall clock, one set back an hour kept the machine awake for that hour.
+  EXPECT_TRUE(Clock::is_steady);
 }
 
 TEST(WatchdogEvaluator, SafetyReleasesForHeatAndForLowBatteryOffMains) {

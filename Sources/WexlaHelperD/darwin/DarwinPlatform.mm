@@ -5,6 +5,8 @@
 #include <dispatch/dispatch.h>
 #include <os/log.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -159,13 +161,30 @@ class DarwinPlatform final : public Platform {
     [listener_ resume];
   }
 
-  int runForever() override { dispatch_main(); }
+  int runForever(std::function<void()> stopping) override {
+    stopping_ = std::move(stopping);
+    // launchd stops the helper with SIGTERM. Its default action would end the process before it
+    // let go, so it is ignored and comes as an event on the main queue instead.
+    signal(SIGTERM, SIG_IGN);
+    terminate_ =
+        dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGTERM, 0, dispatch_get_main_queue());
+    dispatch_set_context(terminate_, this);
+    dispatch_source_set_event_handler_f(terminate_, &onTerminate);
+    dispatch_resume(terminate_);
+    dispatch_main();
+  }
 
  private:
   static void onTick(void* context) { static_cast<DarwinPlatform*>(context)->tick_(); }
+  static void onTerminate(void* context) {
+    static_cast<DarwinPlatform*>(context)->stopping_();
+    std::exit(EXIT_SUCCESS);
+  }
 
   std::function<void()> tick_;
+  std::function<void()> stopping_;
   dispatch_source_t timer_ = nil;
+  dispatch_source_t terminate_ = nil;
   WexlaListenerDelegate* delegate_ = nil;
   NSXPCListener* listener_ = nil;
 };

@@ -13,9 +13,11 @@ class LogindSleepBackend final : public SleepBackend {
   static constexpr const char* kWhy = "Keeping the computer awake on request";
   static constexpr const char* kMode = "block";
 
-  // Taking the lock again while it is held succeeds without a new one.
+  // Taking the lock again while it is held succeeds without a new one, unless logind no longer
+  // lists it: then a new one is taken. True only while a lock is held.
   bool setDisableSleep(bool on) override;
-  // Whether logind lists a block lock of ours, held by this process.
+  // Whether logind lists a block lock of ours, held by this process. When it answers that it
+  // does not, a descriptor still kept is closed: it holds nothing.
   bool isDisableSleepOn() override;
 };
 

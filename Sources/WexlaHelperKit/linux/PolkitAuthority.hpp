@@ -1,23 +1,29 @@
 #pragma once
 
-#include <systemd/sd-bus.h>
-
 #include <chrono>
+#include <functional>
 #include <string>
+
+#include "SdBus.hpp"
 
 namespace wexla::kit {
 
-// Asks polkit whether a system-bus peer may control the helper, never prompting anybody.
+// Asks polkit whether a system-bus peer may control the helper, never prompting anybody and
+// never waiting for the answer: a slow polkit must not hold up the helper's loop.
 class PolkitAuthority {
  public:
   static constexpr const char* kActionID = "dev.wexla.helper.control";
   static constexpr std::chrono::milliseconds kDefaultLimit{5000};
+  // True only when polkit answered that the peer is authorised. An error, no answer within the
+  // limit, a challenge or an answer of another shape denies.
+  using Verdict = std::function<void(bool authorized)>;
 
   explicit PolkitAuthority(std::chrono::milliseconds limit = kDefaultLimit) : limit_(limit) {}
 
-  // True only when polkit answers that `uniqueName` is authorised. An error, no answer within
-  // the limit, a challenge or an answer of another shape denies.
-  bool isAuthorized(sd_bus* bus, const std::string& uniqueName) const;
+  // Sends the question about `uniqueName`; `verdict` runs once, from the bus's processing, when
+  // the answer or the limit comes. Dropping the returned slot withdraws the question. An empty
+  // slot: the question could not be sent, and `verdict` never runs.
+  sd::Slot ask(sd_bus* bus, const std::string& uniqueName, Verdict verdict) const;
 
  private:
   std::chrono::milliseconds limit_;
