@@ -4,10 +4,7 @@
 
 namespace wexla::test {
 
-BusRecorder::BusRecorder(const std::string& address, const std::string& name) {
-  sd_bus* raw = nullptr;
-  if (sd_bus_new(&raw) < 0) throw std::runtime_error("cannot make a bus connection");
-  bus_.reset(raw);
+BusRecorder::BusRecorder(const PrivateBus& bus, const std::string& name) : bus_(bus.connect()) {
   const std::string rule =
       "type='signal',path='/dev/wexla/DistributedNotificationCenter',interface='dev.wexla."
       "DistributedNotificationCenter',member='Notification',arg0='" +
@@ -21,9 +18,8 @@ BusRecorder::BusRecorder(const std::string& address, const std::string& name) {
     return 0;
   };
   // The match is in force at the bus when the constructor returns.
-  if (sd_bus_set_address(raw, address.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
-      sd_bus_start(raw) < 0 || sd_bus_add_match(raw, nullptr, rule.c_str(), record, &texts_) < 0) {
-    throw std::runtime_error("cannot watch the bus at " + address);
+  if (!bus_ || sd_bus_add_match(bus_.get(), nullptr, rule.c_str(), record, &texts_) < 0) {
+    throw std::runtime_error("cannot watch the bus at " + bus.address());
   }
 }
 

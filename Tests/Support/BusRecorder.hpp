@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "SdBus.hpp"
+#include "PrivateBus.hpp"
 
 namespace wexla::test {
 
@@ -12,7 +12,7 @@ namespace wexla::test {
 // cross a session bus, as any program on that bus could see them.
 class BusRecorder {
  public:
-  BusRecorder(const std::string& address, const std::string& name);
+  BusRecorder(const PrivateBus& bus, const std::string& name);
 
   // What was recorded once there are `count` texts, or when `limit` has passed.
   std::vector<std::string> texts(std::size_t count, std::chrono::milliseconds limit);

@@ -22,19 +22,25 @@ PrivateBus::PrivateBus(const std::vector<std::string>& configuration) {
   address_ = *line;
 }
 
-bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds limit) const {
+sd::Bus PrivateBus::connect() const {
   sd_bus* raw = nullptr;
-  if (sd_bus_new(&raw) < 0) return false;
-  const sd::Bus bus(raw);
+  if (sd_bus_new(&raw) < 0) return nullptr;
+  sd::Bus bus(raw);
   if (sd_bus_set_address(raw, address_.c_str()) < 0 || sd_bus_set_bus_client(raw, 1) < 0 ||
       sd_bus_start(raw) < 0) {
-    return false;
+    return nullptr;
   }
+  return bus;
+}
+
+bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds limit) const {
+  const sd::Bus bus = connect();
+  if (!bus) return false;
   const auto deadline = std::chrono::steady_clock::now() + limit;
   do {
     sd_bus_message* reply = nullptr;
     int owned = 0;
-    const int r = sd_bus_call_method(raw, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+    const int r = sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                      "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
                                      name.c_str());
     const sd::Message answer(reply);
@@ -46,16 +52,16 @@ bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds 
 
 PrivateBus PrivateBus::session() { return PrivateBus({"--session"}); }
 
-PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory,
-                                  const std::vector<std::filesystem::path>& policies,
-                                  const std::vector<std::string>& namesForThisUser) {
+PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory, HelperPolicy helper) {
   std::ifstream in(WEXLA_SYSTEM_BUS_TEMPLATE);
   std::string config{std::istreambuf_iterator<char>(in), {}};
   std::string includes;
-  for (const auto& policy : policies) includes += "<include>" + policy.string() + "</include>";
-  for (const auto& name : namesForThisUser) {
-    includes += "<policy user=\"" + std::to_string(::getuid()) + "\"><allow own=\"" + name +
-                "\"/></policy>";
+  if (helper == HelperPolicy::included) {
+    includes = "<include>" WEXLA_HELPER_POLICY "</include>";
+    if (::getuid() != 0) {
+      includes += "<policy user=\"" + std::to_string(::getuid()) +
+                  "\"><allow own=\"dev.wexla.helper\"/></policy>";
+    }
   }
   const auto substitute = [&](const std::string& key, const std::string& value) {
     config.replace(config.find(key), key.size(), value);

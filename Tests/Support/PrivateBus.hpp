@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ChildProcess.hpp"
+#include "SdBus.hpp"
 
 namespace wexla::test {
 
@@ -15,14 +16,16 @@ class PrivateBus {
   // A session bus.
   static PrivateBus session();
   // A bus configured like the system bus, denying by default, that lets the test's stand-ins
-  // for polkit and logind own their names, and that includes `policies` (D-Bus policy files).
-  // The user running the test may also own `namesForThisUser` (a service the real policy lets
-  // only root provide), so the test runs as any user. Its configuration goes into `directory`.
+  // for polkit and logind own their names; its configuration goes into `directory`. With the
+  // helper's policy it includes the project's policy file, and since that lets only root
+  // provide the helper, any other user running the test gets leave to.
+  enum class HelperPolicy { none, included };
   static PrivateBus systemLike(const std::filesystem::path& directory,
-                               const std::vector<std::filesystem::path>& policies = {},
-                               const std::vector<std::string>& namesForThisUser = {});
+                               HelperPolicy helper = HelperPolicy::none);
 
   const std::string& address() const { return address_; }
+  // A new client connection to this bus; nothing when it cannot be made.
+  sd::Bus connect() const;
   // Whether some peer owns `name` within `limit`.
   bool waitForName(const std::string& name, std::chrono::milliseconds limit) const;
   // Ends the bus now, as a crashed or restarted one would.

@@ -305,7 +305,7 @@ TEST_F(HookCommands, AToolUnderADirectoryWithABlankStillRunsFromTheHook) {
   EXPECT_EQ(geminiCommand, command + " || true");
 
   const PrivateBus bus = PrivateBus::session();
-  BusRecorder commands(bus.address(), "dev.wexla.command");
+  BusRecorder commands(bus, "dev.wexla.command");
   const ProcessResult hook =
       runProcess({"/bin/sh", "-c", command},
                  {"PATH=/usr/bin:/bin", "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});

@@ -51,7 +51,7 @@ class Wexlactl : public ::testing::Test {
  protected:
   void SetUp() override {
     bus_ = std::make_unique<PrivateBus>(PrivateBus::session());
-    commands_ = std::make_unique<BusRecorder>(bus_->address(), "dev.wexla.command");
+    commands_ = std::make_unique<BusRecorder>(*bus_, "dev.wexla.command");
   }
 
   // The real application, kept away from any helper of the machine it runs on.

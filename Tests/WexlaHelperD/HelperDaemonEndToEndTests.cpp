@@ -29,27 +29,13 @@ struct Answer {
 class HelperDaemon : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The project's policy lets only root provide the helper; any other user gets leave to.
-    bus_ = std::make_unique<PrivateBus>(PrivateBus::systemLike(
-        dir_.path(), {std::string(WEXLA_PACKAGING) + "/linux/dev.wexla.helper.conf"},
-        ::getuid() == 0 ? std::vector<std::string>{}
-                        : std::vector<std::string>{"dev.wexla.helper"}));
+    bus_ = std::make_unique<PrivateBus>(
+        PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
     logind_ = std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_FAKE_LOGIND_PATH},
                                              environment());
     ASSERT_EQ(logind_->readLine(10s), "ready");
-    client_ = connect();
+    client_ = bus_->connect();
     ASSERT_TRUE(client_);
-  }
-
-  sd::Bus connect() const {
-    sd_bus* client = nullptr;
-    if (sd_bus_new(&client) < 0) return nullptr;
-    sd::Bus owned(client);
-    if (sd_bus_set_address(client, bus_->address().c_str()) < 0 ||
-        sd_bus_set_bus_client(client, 1) < 0 || sd_bus_start(client) < 0) {
-      return nullptr;
-    }
-    return owned;
   }
 
   std::vector<std::string> environment() const {
@@ -69,18 +55,7 @@ class HelperDaemon : public ::testing::Test {
   void startHelper() {
     helper_ =
         std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_HELPER_PATH}, environment());
-    const auto deadline = SteadyClock::now() + 10s;
-    while (SteadyClock::now() < deadline) {
-      sd_bus_message* reply = nullptr;
-      int owned = 0;
-      const int r = sd_bus_call_method(client_.get(), "org.freedesktop.DBus",
-                                       "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                       "NameHasOwner", nullptr, &reply, "s", "dev.wexla.helper");
-      const sd::Message answer(reply);
-      if (r >= 0 && sd_bus_message_read(reply, "b", &owned) >= 0 && owned) return;
-      std::this_thread::sleep_for(20ms);
-    }
-    FAIL() << "the helper never took its name";
+    ASSERT_TRUE(bus_->waitForName("dev.wexla.helper", 10s)) << "the helper never took its name";
   }
 
   // From the test's client, or from `bus`.
@@ -191,7 +166,7 @@ TEST_F(HelperDaemon, AnUnauthorisedCallerIsRefusedAndLoggedOnce) {
 }
 
 TEST_F(HelperDaemon, ASlowPolkitHoldsOnlyTheCallerItIsAskedAbout) {
-  const sd::Bus slow = connect();
+  const sd::Bus slow = bus_->connect();
   const char* slowName = nullptr;
   ASSERT_GE(sd_bus_get_unique_name(slow.get(), &slowName), 0);
   startPolkit("authorized", slowName);  // answers about it after 10 s, past the helper's limit
