@@ -2,19 +2,13 @@
 
 #include <chrono>
 
+#include "BootClock.hpp"
+
 namespace wexla::app {
 
-// The clock that holds expire on: it never steps back and it counts time asleep, so a wall
+// Holds expire on the helper's clock: it never steps back and it counts time asleep, so a wall
 // clock set back cannot stretch a hold and a night in a bag cannot shorten one.
-// CLOCK_BOOTTIME on Linux, the continuous clock on macOS.
-struct BootClock {
-  using duration = std::chrono::nanoseconds;
-  using rep = duration::rep;
-  using period = duration::period;
-  using time_point = std::chrono::time_point<BootClock>;
-  static constexpr bool is_steady = true;
-  static time_point now();
-};
+using BootClock = kit::BootClock;
 
 using Instant = BootClock::time_point;
 using WallTime = std::chrono::system_clock::time_point;

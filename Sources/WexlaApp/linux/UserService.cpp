@@ -8,7 +8,6 @@
 #include <sys/epoll.h>
 #include <sys/syscall.h>
 #include <sys/syslog.h>
-#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +21,7 @@
 #include <string>
 
 #include "Application.hpp"
+#include "Journal.hpp"
 #include "SdBus.hpp"
 #include "StatusText.hpp"
 #include "SystemBusHelper.hpp"
@@ -36,15 +36,8 @@ constexpr const char* kCenterInterface = "dev.wexla.DistributedNotificationCente
 constexpr const char* kCommandName = "dev.wexla.command";
 constexpr const char* kStatusName = "dev.wexla.status";
 
-// journald, with a copy on standard error when not started by systemd (by hand, in tests).
 void log(int priority, const std::string& message) {
-  sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%i", priority, "SYSLOG_IDENTIFIER=wexla",
-                  nullptr);
-  static const bool echo = std::getenv("JOURNAL_STREAM") == nullptr;
-  if (echo) {
-    std::fprintf(stderr, "<%d>%s\n", priority, message.c_str());
-    std::fflush(stderr);
-  }
+  sd::writeJournal({"wexla", "dev.wexla.app", "app"}, priority, message);
 }
 
 std::string homeDirectory() {

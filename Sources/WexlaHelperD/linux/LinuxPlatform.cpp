@@ -4,11 +4,8 @@
 #include <sys/syslog.h>
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
-#include <systemd/sd-journal.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <string_view>
@@ -17,6 +14,7 @@
 
 #include "../Platform.hpp"
 #include "HelperProtocol.hpp"
+#include "Journal.hpp"
 #include "LogindSleepBackend.hpp"
 #include "PolkitAuthority.hpp"
 #include "SdBus.hpp"
@@ -25,26 +23,12 @@ namespace wexla::helper {
 
 namespace {
 
-// journald, with the fields of the macOS log; a copy goes to standard error when the helper
-// does not run under the journal (started by hand).
 class JournalLog final : public Log {
  public:
-  JournalLog() : echo_(std::getenv("JOURNAL_STREAM") == nullptr) {}
-
   void write(LogLevel level, std::string_view message) override {
-    const int priority = level == LogLevel::info ? LOG_INFO : LOG_ERR;
-    const std::string text(message);
-    sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%i", priority,
-                    "SYSLOG_IDENTIFIER=wexla_helper", "WEXLA_SUBSYSTEM=dev.wexla.helper",
-                    "WEXLA_CATEGORY=daemon", nullptr);
-    if (echo_) {
-      std::fprintf(stderr, "<%d>%s\n", priority, text.c_str());
-      std::fflush(stderr);
-    }
+    sd::writeJournal({"wexla_helper", "dev.wexla.helper", "daemon"},
+                     level == LogLevel::info ? LOG_INFO : LOG_ERR, std::string(message));
   }
-
- private:
-  bool echo_;
 };
 
 class LinuxPlatform final : public Platform {
