@@ -49,7 +49,7 @@ std::string homeDirectory() {
 // $XDG_CONFIG_HOME/wexla/settings.json, or ~/.config/wexla/settings.json.
 std::string settingsPath() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
-  // The base directory specification ignores a relative path.
+  // XDG base directories must be absolute; a relative one is ignored.
   if (config != nullptr && config[0] == '/') return std::string(config) + "/wexla/settings.json";
   return homeDirectory() + "/.config/wexla/settings.json";
 }
