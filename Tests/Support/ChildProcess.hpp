@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Subprocess.hpp"
+
 namespace wexla::test {
 
 struct ProcessResult {
@@ -17,13 +19,11 @@ struct ProcessResult {
   std::chrono::duration<double> elapsed{};
 };
 
-// A real child process with its standard output and error on pipes and its standard input on
-// /dev/null. The destructor kills and reaps a child that is still running, so a failing test
-// never leaves one behind.
+// A real child process, the kit's own, with the test's environment. The destructor kills and
+// reaps a child that is still running, so a failing test never leaves one behind.
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env);
-  ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -35,12 +35,9 @@ class ChildProcess {
   ProcessResult wait(std::chrono::milliseconds limit);
 
  private:
-  void kill();
-
+  kit::Subprocess process_;
   pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  std::string outBuffer_;
+  std::size_t consumed_ = 0;  // of the standard output, by readLine
   std::chrono::steady_clock::time_point started_;
 };
 
