@@ -30,7 +30,7 @@ NSString* const kStatusName = @"dev.wexla.status";
 // -int 30`). A whole number only: a string, a Boolean or a fraction is out of range, which gives
 // the default and says why.
 SettingsReading readSettings() {
-  id value = [NSUserDefaults.standardUserDefaults objectForKey:@"busyMinutes"];
+  id value = [[NSUserDefaults standardUserDefaults] objectForKey:@"busyMinutes"];
   if (value == nil) return settingsFromBusyMinutes(std::nullopt);
   const bool whole = [value isKindOfClass:[NSNumber class]] &&
                      CFGetTypeID((__bridge CFTypeRef)value) != CFBooleanGetTypeID() &&
@@ -40,8 +40,8 @@ SettingsReading readSettings() {
 
 LoginItem loginItem() {
   if (@available(macOS 13.0, *)) {
-    return SMAppService.mainAppService.status == SMAppServiceStatusEnabled ? LoginItem::on
-                                                                           : LoginItem::off;
+    return [SMAppService mainAppService].status == SMAppServiceStatusEnabled ? LoginItem::on
+                                                                             : LoginItem::off;
   }
   return LoginItem::unavailable;
 }
@@ -126,7 +126,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
 
   void toggleStartAtLogin() {
     if (@available(macOS 13.0, *)) {
-      SMAppService* service = SMAppService.mainAppService;
+      SMAppService* service = [SMAppService mainAppService];
       NSError* error = nil;
       const BOOL done = login_ == LoginItem::on ? [service unregisterAndReturnError:&error]
                                                 : [service registerAndReturnError:&error];
@@ -156,17 +156,17 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
   _app = std::make_unique<wexla::app::MenuBarApp>();
   // Delivered even while the application is not active: wexlactl waits only 2 seconds.
-  [NSDistributedNotificationCenter.defaultCenter
+  [[NSDistributedNotificationCenter defaultCenter]
              addObserver:self
                 selector:@selector(commandArrived:)
                     name:wexla::app::kCommandName
                   object:nil
       suspensionBehavior:NSNotificationSuspensionBehaviorDeliverImmediately];
   // The timer runs on a clock that stops asleep: whatever ran out meanwhile is settled on waking.
-  [NSWorkspace.sharedWorkspace.notificationCenter addObserver:self
-                                                     selector:@selector(didWake:)
-                                                         name:NSWorkspaceDidWakeNotification
-                                                       object:nil];
+  [[[NSWorkspace sharedWorkspace] notificationCenter] addObserver:self
+                                                         selector:@selector(didWake:)
+                                                             name:NSWorkspaceDidWakeNotification
+                                                           object:nil];
   // SIGTERM and SIGINT quit like the menu does, so the helper is released first.
   _signalSources = [NSMutableArray array];
   for (const int number : {SIGTERM, SIGINT}) {
@@ -192,10 +192,10 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
                                               length:reply->size()
                                             encoding:NSUTF8StringEncoding];
   if (status == nil) return;
-  [NSDistributedNotificationCenter.defaultCenter postNotificationName:wexla::app::kStatusName
-                                                               object:status
-                                                             userInfo:nil
-                                                   deliverImmediately:YES];
+  [[NSDistributedNotificationCenter defaultCenter] postNotificationName:wexla::app::kStatusName
+                                                                 object:status
+                                                               userInfo:nil
+                                                     deliverImmediately:YES];
 }
 
 - (void)didWake:(NSNotification*)notification {

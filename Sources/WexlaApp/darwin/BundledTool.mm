@@ -6,7 +6,7 @@ namespace wexla::app {
 
 void runBundledTool(const std::string& word,
                     std::function<void(int status, const std::string& output)> finished) {
-  NSString* tool = [NSBundle.mainBundle pathForAuxiliaryExecutable:@"wexlactl"];
+  NSString* tool = [[NSBundle mainBundle] pathForAuxiliaryExecutable:@"wexlactl"];
   NSString* argument = [NSString stringWithUTF8String:word.c_str()];
   dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
     int status = -1;

@@ -48,7 +48,7 @@ NSImage* symbolFor(Indicator indicator) {
     _menu.autoenablesItems = NO;  // each entry says itself whether it can be chosen
     _menu.delegate = self;        // held weakly; this object lives as long as the application
     // The status bar does not keep its items: this object does.
-    _statusItem = [NSStatusBar.systemStatusBar statusItemWithLength:NSVariableStatusItemLength];
+    _statusItem = [[NSStatusBar systemStatusBar] statusItemWithLength:NSVariableStatusItemLength];
     _statusItem.menu = _menu;
   }
   return self;

@@ -11,7 +11,7 @@ namespace {
 WexlaAppDelegate* gDelegate = nil;
 
 bool anotherInstanceRuns() {
-  const pid_t own = NSProcessInfo.processInfo.processIdentifier;
+  const pid_t own = [[NSProcessInfo processInfo] processIdentifier];
   for (NSRunningApplication* other in
        [NSRunningApplication runningApplicationsWithBundleIdentifier:@"dev.wexla.app"]) {
     if (other.processIdentifier != own && !other.terminated) return true;
@@ -30,7 +30,7 @@ int main() {
       wexla::app::logNotice("Wexla is already running; this copy quits");
       return 1;
     }
-    NSApplication* application = NSApplication.sharedApplication;
+    NSApplication* application = [NSApplication sharedApplication];
     // A menu-bar application: no Dock icon and no menu bar of its own.
     [application setActivationPolicy:NSApplicationActivationPolicyAccessory];
     gDelegate = [[WexlaAppDelegate alloc] init];
