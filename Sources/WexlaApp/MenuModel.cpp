@@ -20,24 +20,29 @@ constexpr std::array<Agent, 4> kAgents{{
     {"cursor", "Cursor"},
 }};
 
-MenuItem separator() { return {MenuItem::Kind::separator}; }
-
-MenuItem command(std::string title, std::string text, bool enabled = true, bool checked = false) {
-  return {MenuItem::Kind::command, std::move(title), std::move(text), enabled, checked};
+MenuItem entry(MenuItem::Kind kind, std::string title = {}, std::string argument = {},
+               bool enabled = true, bool checked = false) {
+  MenuItem item;
+  item.kind = kind;
+  item.title = std::move(title);
+  item.argument = std::move(argument);
+  item.enabled = enabled;
+  item.checked = checked;
+  return item;
 }
 
 MenuItem hooksMenu() {
-  MenuItem menu{MenuItem::Kind::submenu, "Hook cho agent AI / AI agent hooks"};
+  MenuItem menu = entry(MenuItem::Kind::submenu, "Hook cho agent AI / AI agent hooks");
   for (const Agent& agent : kAgents) {
-    if (!menu.items.empty()) menu.items.push_back(separator());
+    if (!menu.items.empty()) menu.items.push_back(entry(MenuItem::Kind::separator));
     const std::string name(agent.name);
     const std::string word(agent.word);
-    menu.items.push_back({MenuItem::Kind::hook,
-                          "Cài hook " + name + " / Install " + name + " hooks",
-                          "install-" + word + "-hooks"});
-    menu.items.push_back({MenuItem::Kind::hook,
-                          "Gỡ hook " + name + " / Uninstall " + name + " hooks",
-                          "uninstall-" + word + "-hooks"});
+    menu.items.push_back(entry(MenuItem::Kind::hook,
+                               "Cài hook " + name + " / Install " + name + " hooks",
+                               "install-" + word + "-hooks"));
+    menu.items.push_back(entry(MenuItem::Kind::hook,
+                               "Gỡ hook " + name + " / Uninstall " + name + " hooks",
+                               "uninstall-" + word + "-hooks"));
   }
   return menu;
 }
@@ -52,27 +57,25 @@ Indicator indicator(const Application& app, const Now& now) {
 
 std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginItem login) {
   const bool manual = app.holds().manual();
+  using Kind = MenuItem::Kind;
   std::vector<MenuItem> items{
-      {MenuItem::Kind::label, app.statusLine(now), {}, false},
-      separator(),
+      entry(Kind::label, app.statusLine(now), {}, false),
+      entry(Kind::separator),
       // Unticking it is `off`, as the command line has no way to end the manual hold alone.
-      command("Giữ máy thức / Keep awake", manual ? "off" : "on", true, manual),
-      command("1 giờ / 1 hour", "extend 60"),
-      command("2 giờ / 2 hours", "extend 120"),
-      command("Tắt / Off", "off", app.holds().any(now.boot)),
-      separator(),
+      entry(Kind::command, "Giữ máy thức / Keep awake", manual ? "off" : "on", true, manual),
+      entry(Kind::command, "1 giờ / 1 hour", "extend 60"),
+      entry(Kind::command, "2 giờ / 2 hours", "extend 120"),
+      entry(Kind::command, "Tắt / Off", "off", app.holds().any(now.boot)),
+      entry(Kind::separator),
       hooksMenu(),
-      separator(),
+      entry(Kind::separator),
   };
   if (login != LoginItem::unavailable) {
-    items.push_back({MenuItem::Kind::startAtLogin,
-                     "Mở khi đăng nhập / Start at login",
-                     {},
-                     true,
-                     login == LoginItem::on});
-    items.push_back(separator());
+    items.push_back(entry(Kind::startAtLogin, "Mở khi đăng nhập / Start at login", {}, true,
+                          login == LoginItem::on));
+    items.push_back(entry(Kind::separator));
   }
-  items.push_back({MenuItem::Kind::quit, "Thoát Wexla / Quit Wexla"});
+  items.push_back(entry(Kind::quit, "Thoát Wexla / Quit Wexla"));
   return items;
 }
 
