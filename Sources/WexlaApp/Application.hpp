@@ -59,6 +59,7 @@ class Application {
   std::string statusLine(const Now& now) const;
   bool held(const Now& now) const;
   LinkState link() const { return link_.state(); }
+  const Holds& holds() const { return holds_; }
 
  private:
   // Ends what ran out and brings the link in line with the holds.

@@ -12,20 +12,6 @@ namespace {
 
 constexpr std::string_view kWarningSeparator = " ⚠ ";
 
-std::optional<std::string_view> warningFor(LinkState link) {
-  switch (link) {
-    case LinkState::unreachable:
-      return "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
-    case LinkState::refused:
-      return "helper từ chối ứng dụng này / the helper refused this application";
-    case LinkState::released:
-      return "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too "
-             "hot)";
-    default:
-      return std::nullopt;
-  }
-}
-
 std::string_view linkName(LinkState link) {
   switch (link) {
     case LinkState::held:
@@ -61,6 +47,20 @@ std::string pidList(const std::vector<std::int32_t>& pids, std::string_view sepa
 }
 
 }  // namespace
+
+std::optional<std::string_view> linkWarning(LinkState link) {
+  switch (link) {
+    case LinkState::unreachable:
+      return "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
+    case LinkState::refused:
+      return "helper từ chối ứng dụng này / the helper refused this application";
+    case LinkState::released:
+      return "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too "
+             "hot)";
+    default:
+      return std::nullopt;
+  }
+}
 
 std::string clockText(WallTime at, WallTime now) {
   const struct tm parts = localParts(at);
@@ -116,7 +116,7 @@ std::string statusLine(const Holds& holds, LinkState link, const Now& now) {
   }
   std::string line;
   for (const std::string& part : parts) line += (line.empty() ? "" : "; ") + part;
-  if (const auto warning = warningFor(link)) {
+  if (const auto warning = linkWarning(link)) {
     line += kWarningSeparator;
     line += *warning;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,9 @@ inline constexpr std::string_view kOffLine = "off — không giữ máy thức /
 std::string statusLine(const Holds& holds, LinkState link, const Now& now);
 // The same as one line of JSON, for scripts.
 std::string statusJson(const Holds& holds, LinkState link, const Now& now);
+// The warning the status line ends with while a hold is active: none while the helper holds or
+// its first answer is on the way.
+std::optional<std::string_view> linkWarning(LinkState link);
 // The reply to a text that is no command; the text appears exactly as received.
 std::string errorLine(std::string_view text);
 // The reply to `while PID` for a process that does not exist.

@@ -13,10 +13,15 @@
 #include "DaemonPower.hpp"
 #include "SleepBackend.hpp"
 
+// The team whose signed application the helper admits; the build sets its own (WEXLA_TEAM_ID).
+#ifndef WEXLA_TEAM_ID
+#define WEXLA_TEAM_ID "K7QW2ZR9TD"
+#endif
+
 namespace wexla::helper {
 
 inline constexpr std::string_view kMachService = "dev.wexla.helper";
-inline constexpr std::string_view kTeamID = "K7QW2ZR9TD";
+inline constexpr std::string_view kTeamID = WEXLA_TEAM_ID;
 inline constexpr std::string_view kAppBundleID = "dev.wexla.app";
 inline constexpr std::int64_t kWatchdogTickSeconds = 5;
 inline constexpr double kWatchdogTimeoutSeconds = 15.0;

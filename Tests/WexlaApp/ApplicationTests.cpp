@@ -6,6 +6,7 @@
 #include <set>
 
 #include "Application.hpp"
+#include "MenuModel.hpp"
 #include "StatusText.hpp"
 
 namespace wexla::app {
@@ -239,6 +240,52 @@ TEST_F(ApplicationTest, TheStatusWarnsWhenAHoldIsNotBackedByTheHelper) {
     EXPECT_EQ(app.statusLine(kStart), kOn + " ⚠ " + warning);
     app.tick(at(1h));  // the retry
   }
+}
+
+// The menu each state leaves, one row a state: the symbol, then each entry as its command text,
+// wexlactl word or kind, ticked with "✓" and greyed out in parentheses.
+TEST_F(ApplicationTest, TheMenuFollowsTheApplication) {
+  const auto entries = [](const std::vector<MenuItem>& items) {
+    std::string text;
+    for (const MenuItem& item : items) {
+      static const char* const kKinds[] = {"status", "-", "", "hooks", "", "login", "quit"};
+      std::string entry =
+          item.argument.empty() ? kKinds[static_cast<int>(item.kind)] : item.argument;
+      if (item.checked) entry = "✓" + entry;
+      text += (text.empty() ? "" : ", ") + (item.enabled ? entry : "(" + entry + ")");
+    }
+    return text;
+  };
+  using enum Indicator;
+  const std::string hooks = "-, hooks, -, ";
+  const std::tuple<const char*, std::optional<HelperAnswer>, LoginItem, Indicator, std::string>
+      rows[] = {
+          {"status", HelperAnswer::yes, LoginItem::unavailable, idle,
+           "(status), -, on, extend 60, extend 120, (off), " + hooks + "quit"},
+          {"on", HelperAnswer::yes, LoginItem::off, held,
+           "(status), -, ✓off, extend 60, extend 120, off, " + hooks + "login, -, quit"},
+          {"extend 60", HelperAnswer::refused, LoginItem::on, trouble,
+           "(status), -, on, extend 60, extend 120, off, " + hooks + "✓login, -, quit"},
+          {"busy", std::nullopt, LoginItem::unavailable, idle,  // the helper's answer is on the way
+           "(status), -, on, extend 60, extend 120, off, " + hooks + "quit"},
+      };
+  for (const auto& [text, answer, login, symbol, expected] : rows) {
+    FakeWorld fresh;
+    fresh.answer = answer;
+    Application application(Settings{}, fresh, fresh, fresh, fresh);
+    application.handle(text, kStart);
+    EXPECT_EQ(indicator(application, kStart), symbol) << text;
+    EXPECT_EQ(entries(menuItems(application, kStart, login)), expected) << text;
+  }
+  EXPECT_EQ(entries(menuItems(app, kStart, LoginItem::off)[7].items),
+            "install-claude-hooks, uninstall-claude-hooks, -, install-codex-hooks, "
+            "uninstall-codex-hooks, -, install-gemini-hooks, uninstall-gemini-hooks, -, "
+            "install-cursor-hooks, uninstall-cursor-hooks");
+  const std::string couldNotRun =
+      "không chạy được wexlactl trong Wexla.app / wexlactl in Wexla.app could not run";
+  EXPECT_EQ(hookMessage(1, "refused: not a JSON object\n"), "refused: not a JSON object");
+  EXPECT_EQ(hookMessage(-1, ""), couldNotRun);
+  EXPECT_EQ(hookMessage(0, "\n"), couldNotRun);
 }
 
 TEST(StatusText, TimesAreShownInLocalTime) {

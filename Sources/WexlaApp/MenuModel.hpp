@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "AppTime.hpp"
+#include "Application.hpp"
+
+namespace wexla::app {
+
+// What the menu-bar symbol shows: nothing holds, the helper holds the machine, or something holds
+// but the helper does not (the status line then ends with its warning).
+enum class Indicator { idle, held, trouble };
+
+// Whether the application starts at login, where the platform lets it say so itself.
+enum class LoginItem { unavailable, off, on };
+
+// One entry of the menu. The platform draws it and, when it is chosen, carries out its kind with
+// its argument: a command text goes through Application::handle like a text from wexlactl, a
+// hook word runs the bundled wexlactl with that word.
+struct MenuItem {
+  enum class Kind { label, separator, command, submenu, hook, startAtLogin, quit };
+  Kind kind = Kind::label;
+  std::string title;
+  std::string argument;  // command: the command text; hook: wexlactl's word
+  bool enabled = true;
+  bool checked = false;
+  std::vector<MenuItem> items;  // submenu only
+
+  bool operator==(const MenuItem&) const = default;
+};
+
+Indicator indicator(const Application& app, const Now& now);
+
+// The menu as the application stands: the status line, keep awake, 1 and 2 hours, off, the
+// agents' hooks, start at login where available, quit.
+std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginItem login);
+
+// What to show after a hook word ran: what wexlactl printed (its message, or why it failed), or
+// that it could not run at all.
+std::string hookMessage(int status, std::string_view output);
+
+}  // namespace wexla::app

@@ -1,0 +1,43 @@
+#pragma once
+
+// The helper over XPC. Objective-C++ only: it holds the connection.
+#import <Foundation/Foundation.h>
+
+#include <functional>
+#include <memory>
+
+#include "HelperLink.hpp"
+
+namespace wexla::app {
+
+// The helper's Mach service, called without ever blocking the main queue: each call carries its
+// own time limit, and its answer comes back on the main queue. The connection is made on first
+// use, and again after it was invalidated.
+class XPCHelper final : public HelperConnection {
+ public:
+  // `lost` runs on the main queue when a helper that had answered goes away.
+  explicit XPCHelper(std::function<void()> lost);
+  XPCHelper(const XPCHelper&) = delete;
+  XPCHelper& operator=(const XPCHelper&) = delete;
+
+  void setDisableSleep(bool on, Reply reply) override;
+  void heartbeat() override;
+  void currentDisableSleep(Reply reply) override;
+  void releaseBeforeExit(std::chrono::milliseconds limit) override;
+
+ private:
+  // Emptied by the first answer: the reply, the failure or the time limit, whichever comes first.
+  using Pending = std::shared_ptr<Reply>;
+
+  NSXPCConnection* connection();
+  // The remote object; a failure of the call made through it answers `pending`.
+  id proxyAnswering(Pending pending);
+  void answer(const Pending& pending, HelperAnswer answer);
+  void connectionEnded(NSXPCConnection* connection, bool invalidated);
+
+  std::function<void()> lost_;
+  NSXPCConnection* connection_ = nil;
+  bool answered_ = false;  // the helper has answered on the current connection
+};
+
+}  // namespace wexla::app

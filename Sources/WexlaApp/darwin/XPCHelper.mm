@@ -1,0 +1,139 @@
+#import "XPCHelper.h"
+
+#include <mach/mach.h>
+#include <servers/bootstrap.h>
+
+#include <utility>
+
+#import "HelperProtocol.h"
+
+namespace wexla::app {
+
+namespace {
+
+// The helper's kMachService.
+constexpr const char* kMachService = "dev.wexla.helper";
+
+// Long enough for a helper that runs the platform's power tool, short enough that a hung helper
+// shows as unreachable before its own watchdog would let go.
+constexpr std::int64_t kCallLimitNanos = 10 * static_cast<std::int64_t>(NSEC_PER_SEC);
+
+// Whether launchd offers the helper's service. A connection that fails before the helper ever
+// answered, while the service is offered, was turned away by the helper's signature check.
+bool serviceOffered() {
+  mach_port_t port = MACH_PORT_NULL;
+  if (bootstrap_look_up(bootstrap_port, kMachService, &port) != KERN_SUCCESS) return false;
+  mach_port_deallocate(mach_task_self(), port);
+  return true;
+}
+
+bool connectionFailure(NSError* error) {
+  return [error.domain isEqualToString:NSCocoaErrorDomain] &&
+         (error.code == NSXPCConnectionInvalid || error.code == NSXPCConnectionInterrupted);
+}
+
+}  // namespace
+
+XPCHelper::XPCHelper(std::function<void()> lost) : lost_(std::move(lost)) {}
+
+void XPCHelper::setDisableSleep(bool on, Reply reply) {
+  const Pending pending = std::make_shared<Reply>(std::move(reply));
+  [proxyAnswering(pending) setDisableSleep:(on ? YES : NO)
+                                 withReply:^(BOOL ok) {
+                                   dispatch_async(dispatch_get_main_queue(), ^{
+                                     answer(pending, ok ? HelperAnswer::yes : HelperAnswer::no);
+                                   });
+                                 }];
+}
+
+void XPCHelper::heartbeat() {
+  // Nothing waits for its answer: a helper that went away shows through `lost` and the next check.
+  id<HelperProtocol> proxy = [connection() remoteObjectProxyWithErrorHandler:^(NSError*){
+  }];
+  [proxy heartbeatWithReply:^(BOOL){
+  }];
+}
+
+void XPCHelper::currentDisableSleep(Reply reply) {
+  const Pending pending = std::make_shared<Reply>(std::move(reply));
+  [proxyAnswering(pending) currentDisableSleepWithReply:^(BOOL on) {
+    dispatch_async(dispatch_get_main_queue(), ^{
+      answer(pending, on ? HelperAnswer::yes : HelperAnswer::no);
+    });
+  }];
+}
+
+void XPCHelper::releaseBeforeExit(std::chrono::milliseconds limit) {
+  // Replies arrive on the connection's own queue, so the main thread may wait for them here.
+  dispatch_semaphore_t done = dispatch_semaphore_create(0);
+  id<HelperProtocol> proxy = [connection() remoteObjectProxyWithErrorHandler:^(NSError*) {
+    dispatch_semaphore_signal(done);
+  }];
+  [proxy setDisableSleep:NO
+               withReply:^(BOOL) {
+                 dispatch_semaphore_signal(done);
+               }];
+  const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
+  dispatch_semaphore_wait(done, dispatch_time(DISPATCH_TIME_NOW, nanos));
+}
+
+NSXPCConnection* XPCHelper::connection() {
+  if (connection_ != nil) return connection_;
+  NSXPCConnection* connection =
+      [[NSXPCConnection alloc] initWithMachServiceName:@(kMachService)
+                                               options:NSXPCConnectionPrivileged];
+  connection.remoteObjectInterface =
+      [NSXPCInterface interfaceWithProtocol:@protocol(HelperProtocol)];
+  // Weakly: the connection keeps its handlers, which must not keep it.
+  __weak NSXPCConnection* weakConnection = connection;
+  connection.interruptionHandler = ^{
+    dispatch_async(dispatch_get_main_queue(), ^{
+      connectionEnded(weakConnection, false);
+    });
+  };
+  connection.invalidationHandler = ^{
+    dispatch_async(dispatch_get_main_queue(), ^{
+      connectionEnded(weakConnection, true);
+    });
+  };
+  [connection resume];
+  connection_ = connection;
+  answered_ = false;
+  return connection;
+}
+
+id XPCHelper::proxyAnswering(Pending pending) {
+  NSXPCConnection* connection = this->connection();
+  const bool fresh = !answered_;
+  // XPC itself never gives up on a helper that takes a call and does not answer.
+  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, kCallLimitNanos), dispatch_get_main_queue(), ^{
+    answer(pending, HelperAnswer::unreachable);
+  });
+  return [connection remoteObjectProxyWithErrorHandler:^(NSError* error) {
+    const bool refused = fresh && connectionFailure(error) && serviceOffered();
+    dispatch_async(dispatch_get_main_queue(), ^{
+      answer(pending, refused ? HelperAnswer::refused : HelperAnswer::unreachable);
+    });
+  }];
+}
+
+void XPCHelper::answer(const Pending& pending, HelperAnswer result) {
+  if (!*pending) return;
+  const Reply reply = std::exchange(*pending, nullptr);
+  if (result == HelperAnswer::yes || result == HelperAnswer::no) answered_ = true;
+  reply(result, BootClock::now());
+}
+
+// A helper that never answered is not lost: the failed call already says why (not there, or
+// refusing). Reporting it lost as well would turn a refusal into "not running".
+void XPCHelper::connectionEnded(NSXPCConnection* connection, bool invalidated) {
+  if (connection == nil || connection != connection_) return;
+  const bool wasAnswering = answered_;
+  if (invalidated) {
+    connection_ = nil;
+    answered_ = false;
+  }
+  if (wasAnswering) lost_();
+}
+
+}  // namespace wexla::app
