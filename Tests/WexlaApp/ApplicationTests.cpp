@@ -78,6 +78,7 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
   struct Row {
     std::vector<std::pair<int, std::string>> texts;
     std::optional<std::string> reply;
+    HelperAnswer answer = HelperAnswer::yes;  // to every call to the helper
   };
   const std::string timer80 = "timer — giữ tới 14:30, còn 1h20m / holding until 14:30, 1h20m left";
   const std::string agent10 =
@@ -114,11 +115,14 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
       {{{0, "on now"}}, "không hiểu \"on now\"" + kUse},
       {{{0, "say \"hi\""}}, "không hiểu \"say \"hi\"\"" + kUse},
       {{{0, "extend -5"}}, "không hiểu \"extend -5\"" + kUse},
+      {{{0, "on"}}, kOn + " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep", HelperAnswer::unreachable},
+      {{{0, "on"}}, kOn + " ⚠ helper từ chối ứng dụng này / the helper refused this application", HelperAnswer::refused},
+      {{{0, "on"}}, kOn + " ⚠ helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)", HelperAnswer::no},
   };
   // clang-format on
   for (const Row& row : rows) {
     FakeWorld fresh;
-    fresh.answer = HelperAnswer::yes;
+    fresh.answer = row.answer;
     Application application(Settings{}, fresh, fresh, fresh, fresh);
     std::optional<std::string> reply;
     for (const auto& [minute, text] : row.texts) {
@@ -126,14 +130,6 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
     }
     EXPECT_EQ(reply, row.reply) << row.texts.back().second;
   }
-}
-
-TEST_F(ApplicationTest, TheBusySettingIsTheDefaultAgentHold) {
-  FakeWorld fresh;
-  Application application(Settings{45}, fresh, fresh, fresh, fresh);
-  application.handle("busy", kStart);
-  EXPECT_EQ(application.handle("status", kStart),
-            "agent — agent AI đang bận, giữ tới 13:55 / AI agent busy, holding until 13:55");
 }
 
 // The helper link over time: one step a row, at its second, with the calls it makes.
@@ -222,26 +218,6 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
   EXPECT_EQ(world.logged.size(), 15u);  // one line per change of the link, none for repeats
 }
 
-TEST_F(ApplicationTest, TheStatusWarnsWhenAHoldIsNotBackedByTheHelper) {
-  app.handle("on", kStart);
-  for (const auto& [answer, warning] :
-       {std::pair{HelperAnswer::unreachable,
-                  "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may "
-                  "sleep"},
-        std::pair{HelperAnswer::refused,
-                  "helper từ chối ứng dụng này / the helper refused this application"},
-        std::pair{HelperAnswer::no,
-                  "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery "
-                  "or too hot)"}}) {
-    ASSERT_FALSE(world.waiting.empty());
-    auto reply = std::move(world.waiting.back().second);
-    world.waiting.clear();
-    reply(answer, kStart.boot);
-    EXPECT_EQ(app.statusLine(kStart), kOn + " ⚠ " + warning);
-    app.tick(at(1h));  // the retry
-  }
-}
-
 // The menu each state leaves, one row a state: the symbol, then each entry as its command text,
 // wexlactl word or kind, ticked with "✓" and greyed out in parentheses.
 TEST_F(ApplicationTest, TheMenuFollowsTheApplication) {
@@ -307,7 +283,8 @@ TEST(StatusText, TimesAreShownInLocalTime) {
   for (const auto& [left, text] : lefts) EXPECT_EQ(timeLeftText(left), text);
 }
 
-TEST(SettingsFile, AnythingUnusableGivesTheDefaultsAndSaysWhy) {
+// The setting is the agent hold of a heartbeat that names no time.
+TEST_F(ApplicationTest, AnUnusableSettingsFileGivesTheDefaultsAndSaysWhy) {
   // clang-format off
   const std::tuple<const char*, std::int64_t, bool> rows[] = {
       {"{}", 10, false},
@@ -324,8 +301,13 @@ TEST(SettingsFile, AnythingUnusableGivesTheDefaultsAndSaysWhy) {
   // clang-format on
   for (const auto& [text, minutes, problem] : rows) {
     const SettingsReading reading = parseSettings(text);
-    EXPECT_EQ(reading.settings.busyMinutes, minutes) << text;
     EXPECT_EQ(!reading.problem.empty(), problem) << text;
+    Application application(reading.settings, world, world, world, world);
+    application.handle("busy", kStart);
+    const std::string until = clockText(kStart.wall + std::chrono::minutes(minutes), kStart.wall);
+    EXPECT_EQ(application.statusLine(kStart), "agent — agent AI đang bận, giữ tới " + until +
+                                                  " / AI agent busy, holding until " + until)
+        << text;
   }
 }
 
