@@ -4,31 +4,13 @@
 #   completions_test.sh COMPLETIONS_DIR
 set -u
 dir=$1
-all="busy
-extend
-help
-install-claude-hooks
-install-codex-hooks
-install-cursor-hooks
-install-gemini-hooks
-off
-on
-status
-uninstall-claude-hooks
-uninstall-codex-hooks
-uninstall-cursor-hooks
-uninstall-gemini-hooks"
-uninstall=$(grep '^uninstall' <<<"$all")
-passed=0
+uninstall=$(printf '%s\n' uninstall-{claude,codex,cursor,gemini}-hooks)
+all=$(printf '%s\n' busy extend help install-{claude,codex,cursor,gemini}-hooks off on status
+  echo "$uninstall")
 failed=0
 
 expect() {  # what got expected
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$3" "$2"
-  fi
+  [ "$2" == "$3" ] || { failed=$((failed + 1)); printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$3" "$2"; }
 }
 
 bash_offers() {  # words typed so far, the last one being completed
@@ -39,28 +21,20 @@ expect "bash, first word" "$(bash_offers wexlactl '')" "$all"
 expect "bash, a prefix" "$(bash_offers wexlactl uninst)" "$uninstall"
 expect "bash, second word" "$(bash_offers wexlactl on '')" ""
 
-if command -v fish >/dev/null; then
-  fish_offers() {
-    fish --no-config -c "source $dir/wexlactl.fish; complete -C'$1'" | cut -f1 | sort
-  }
-  expect "fish, first word" "$(fish_offers 'wexlactl ')" "$all"
-  expect "fish, a prefix" "$(fish_offers 'wexlactl uninst')" "$uninstall"
-  expect "fish, second word" "$(fish_offers 'wexlactl on ')" ""
-else
-  echo "SKIP fish: not installed"
-fi
+fish_offers() {
+  fish --no-config -c "source $dir/wexlactl.fish; complete -C'$1'" | cut -f1 | sort
+}
+expect "fish, first word" "$(fish_offers 'wexlactl ')" "$all"
+expect "fish, a prefix" "$(fish_offers 'wexlactl uninst')" "$uninstall"
+expect "fish, second word" "$(fish_offers 'wexlactl on ')" ""
 
-if command -v zsh >/dev/null; then
-  # zsh matches prefixes itself; the function must hand it every word, for the first word only.
-  zsh_offers() {
-    zsh -f -c 'function _describe { print -l -- ${${(P)4}%%:*} }
-      words=("${@:2}"); CURRENT=$#words; source "$1"' _ "$dir/_wexlactl" "$@" | sort
-  }
-  expect "zsh, first word" "$(zsh_offers wexlactl '')" "$all"
-  expect "zsh, second word" "$(zsh_offers wexlactl on '')" ""
-else
-  echo "SKIP zsh: not installed"
-fi
+# zsh matches prefixes itself; the function must hand it every word, for the first word only.
+zsh_offers() {
+  zsh -f -c 'function _describe { print -l -- ${${(P)4}%%:*} }
+    words=("${@:2}"); CURRENT=$#words; source "$1"' _ "$dir/_wexlactl" "$@" | sort
+}
+expect "zsh, first word" "$(zsh_offers wexlactl '')" "$all"
+expect "zsh, second word" "$(zsh_offers wexlactl on '')" ""
 
-echo "$passed passed, $failed failed"
+echo "$failed failed"
 [ "$failed" -eq 0 ]

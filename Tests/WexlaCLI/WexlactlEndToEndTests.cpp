@@ -1,19 +1,17 @@
-// The built wexlactl against a private session bus, with the real application where it answers,
-// and a stand-in for what the application never does (a late, empty or non-text reply, two).
+// The built wexlactl in a temporary HOME on a private session bus: editing the agents' settings
+// files, and talking to the real application where it answers, or to a stand-in for what the
+// application never does (a late, empty or non-text reply, two).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
-#include <memory>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "BusRecorder.hpp"
 #include "ChildProcess.hpp"
-#include "CommandTextExamples.hpp"
 #include "Files.hpp"
 #include "PrivateBus.hpp"
 #include "TempDir.hpp"
@@ -21,175 +19,134 @@
 namespace wexla::test {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Args = std::vector<std::string>;
+using Json = nlohmann::ordered_json;
 
-const std::string kNoReply =
-    "Wexla kh\xC3\xB4ng ph\xE1\xBA\xA3n h\xE1\xBB\x93i \xE2\x80\x94 app \xC4\x91"
-    "ang ch\xE1\xBA\xA1y ch\xE1\xBB\xA9?\n";
-
-// A socket that takes connections into its backlog and never says a word: a hung bus.
-class SilentSocket {
- public:
-  explicit SilentSocket(const std::filesystem::path& path) {
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_, 16) != 0) {
-      throw std::runtime_error("cannot listen on " + path.string());
-    }
-  }
-  ~SilentSocket() { ::close(fd_); }
-
- private:
-  int fd_ = -1;
-};
+const std::string kNoReply = "Wexla không phản hồi — app đang chạy chứ?\n";
 
 class Wexlactl : public ::testing::Test {
  protected:
-  void SetUp() override {
-    bus_ = std::make_unique<PrivateBus>(PrivateBus::session());
-    commands_ = std::make_unique<BusRecorder>(*bus_, "dev.wexla.command");
+  // The real application, kept away from any helper of the machine it runs on; or, given its
+  // answer, the stand-in.
+  void startApp(Args standIn = {}) {
+    standIn.insert(standIn.begin(), standIn.empty() ? WEXLA_APP_PATH : WEXLA_STANDIN_APP_PATH);
+    app_ = std::make_unique<ChildProcess>(standIn, environment(bus_.address()));
+    if (standIn.size() == 1) {
+      ASSERT_TRUE(bus_.waitForName("dev.wexla.app", 10s));
+    } else {
+      ASSERT_EQ(app_->readLine(10s), "ready");
+    }
   }
 
-  // The real application, kept away from any helper of the machine it runs on.
-  void startApp() {
-    app_ = std::make_unique<ChildProcess>(Args{WEXLA_APP_PATH}, environment(bus_->address()));
-    ASSERT_TRUE(bus_->waitForName("dev.wexla.app", 10s));
-  }
-
-  void startStandIn(Args options) {
-    Args argv{WEXLA_STANDIN_APP_PATH};
-    argv.insert(argv.end(), options.begin(), options.end());
-    app_ = std::make_unique<ChildProcess>(argv, environment(bus_->address()));
-    ASSERT_EQ(app_->readLine(10s), "ready");
-  }
-
-  std::vector<std::string> environment(const std::string& busAddress) const {
-    std::vector<std::string> env{
-        "PATH=/usr/bin:/bin", "HOME=" + home_.path().string(), "LANG=C.UTF-8",
-        "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (home_.path() / "no-system-bus").string()};
+  Args environment(const std::string& busAddress) const {
+    Args env{"PATH=/usr/bin:/bin", "HOME=" + home_.path().string(), "LANG=C.UTF-8",
+             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (home_.path() / "no-system-bus").string()};
     if (!busAddress.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress);
     return env;
   }
 
-  ProcessResult run(const Args& args) { return runWith(args, bus_->address()); }
-
-  ProcessResult runWith(const Args& args, const std::string& busAddress) {
-    Args argv{WEXLACTL_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runProcess(argv, environment(busAddress), 20s);
+  ProcessResult run(Args args, std::optional<std::string> bus = {},
+                    const std::string& tool = WEXLACTL_PATH) {
+    args.insert(args.begin(), tool);
+    return runProcess(args, environment(bus.value_or(bus_.address())), 20s);
   }
-
-  // The command texts posted so far, once there are `count` of them.
-  Args received(std::size_t count) { return commands_->texts(count, 10s); }
 
   TempDir home_;
-  std::unique_ptr<PrivateBus> bus_;
-  std::unique_ptr<BusRecorder> commands_;
+  PrivateBus bus_ = PrivateBus::session();
+  BusRecorder commands_{bus_, "dev.wexla.command"};
   std::unique_ptr<ChildProcess> app_;
 };
+using HookCommands = Wexlactl;
 
-TEST_F(Wexlactl, UsageAndHookWordsPostNothing) {
-  const std::string expected = readFile(WEXLA_FIXTURES "/usage.txt");
-  for (const Args& args : {Args{}, Args{"help"}, Args{"-h"}, Args{"--help"}, Args{"help", "status"},
-                           Args{"-h", "2h", "now"}}) {
+// Each agent by the name in its hook words, and its settings file below HOME.
+const std::pair<std::string, std::string> kAgents[] = {{"claude", ".claude/settings.json"},
+                                                       {"codex", ".codex/hooks.json"},
+                                                       {"gemini", ".gemini/settings.json"},
+                                                       {"cursor", ".cursor/hooks.json"}};
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+using FileState = std::pair<std::string, fs::file_time_type>;  // the bytes, when last written
+FileState stateOf(const fs::path& path) { return {readFile(path), fs::last_write_time(path)}; }
+
+// Each run as the user and the application see it: the usage text stays here; heartbeat texts
+// are posted without waiting (the application never answers them); other texts wait for the
+// reply, and only until it comes. The arguments arrive whole, as their command text.
+TEST_F(Wexlactl, EachRunAsTheUserAndTheApplicationSeeIt) {
+  startApp();
+  const std::string usage = readFile(WEXLA_FIXTURES "/usage.txt");
+  const std::string big(100000, 'x');  // an argument holds at most 128 KiB
+  std::string many = "w";
+  for (int i = 1; i < 2000; ++i) many += " w";
+  const auto notUnderstood = [](const std::string& text) {
+    return "không hiểu \"" + text +
+           "\" — dùng / use: on, off, 2h, 45m, extend 30, while PID, status\n";
+  };
+  const std::string off = "off — không giữ máy thức / not holding\n";
+  // clang-format off
+  const std::tuple<Args, int, std::optional<std::string>, std::optional<std::string>> cases[] = {
+      // arguments                      status, printed (none: it tells the time), posted
+      {{},                              2, usage,                                    {}},
+      {{"--help", "status"},            2, usage,                                    {}},
+      {{"status"},                      0, off,                                      "status"},
+      {{"on"},                          0, "on — giữ máy thức tới khi tắt / holding until off\n", "on"},
+      {{"off"},                         0, off,                                      "off"},
+      {{""},                            0, notUnderstood(""),                        ""},
+      {{"extend", "busy"},              0, notUnderstood("extend busy"),             "extend busy"},
+      {{"now", "install-codex-hooks"},  0, notUnderstood("now install-codex-hooks"), "now install-codex-hooks"},
+      {{"\xFF", "a\xC3"},               0, notUnderstood("\uFFFD a\uFFFD"),          "\uFFFD a\uFFFD"},
+      {{big},                           0, notUnderstood(big),                       big},
+      {Args(2000, "w"),                 0, notUnderstood(many),                      many},
+      {{"2h"},                          0, {},                                       "extend 120"},
+      {{"busy"},                        0, "",                                       "busy"},
+      {{"busy", "10"},                  0, "",                                       "busy 10"},
+      {{"working"},                     0, "",                                       "working"},
+      {{"heartbeat"},                   0, "",                                       "heartbeat"},
+      {{"busybox"},                     0, "",                                       "busybox"},
+  };
+  // clang-format on
+  Args posted;
+  for (const auto& [args, status, printed, text] : cases) {
+    SCOPED_TRACE(testing::PrintToString(args).substr(0, 40));
     const ProcessResult result = run(args);
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.exitStatus, status);
+    EXPECT_EQ(result.out + result.err, printed.value_or(result.out + result.err));
     EXPECT_EQ(result.err, "");
+    EXPECT_LT(result.elapsed, 1.5s);
+    if (text) posted.push_back(*text);
   }
-  // A hook word is carried out here and never reaches the application.
-  const ProcessResult hook = run({"install-claude-hooks"});
-  EXPECT_EQ(hook.exitStatus, 0);
-  EXPECT_LT(hook.elapsed, 1.5s);
-  // A marker posted afterwards is the first thing the application sees.
-  EXPECT_EQ(run({"busy"}).exitStatus, 0);
-  EXPECT_EQ(received(1), Args{"busy"});
+  EXPECT_EQ(commands_.texts(posted.size(), 10s), posted);
 }
 
-TEST_F(Wexlactl, EachCommandArrivesAsItsCommandText) {
-  startApp();
-  std::vector<std::pair<Args, std::string>> cases = {
-      {{"Install-Claude-Hooks"}, "Install-Claude-Hooks"},
-      {{"now", "install-codex-hooks"}, "now install-codex-hooks"},
-      {{"\xFF", "a\xC3"}, "\xEF\xBF\xBD a\xEF\xBF\xBD"},  // ill-formed bytes become U+FFFD
+// From a stand-in, what the application never does: an empty reply is a reply; a replied object
+// that is no text is none, and a reply after the 2 s wait comes too late.
+TEST_F(Wexlactl, RepliesTheApplicationNeverGives) {
+  const std::tuple<Args, int, std::string> cases[] = {
+      {{"--reply", ""}, 0, "\n"},
+      {{"--non-string", "--delay-ms", "2500", "--reply", "late"}, 1, kNoReply},
   };
-  for (const auto& [args, text] : kCommandTextExamples) {
-    if (text) cases.emplace_back(args, *text);
+  for (const auto& [answer, status, printed] : cases) {
+    startApp(answer);
+    const ProcessResult result = run({"on"});
+    EXPECT_EQ(result.exitStatus, status);
+    EXPECT_EQ(result.out + result.err, printed);
+    EXPECT_LT(result.elapsed, 3s);
+    EXPECT_GE(result.elapsed, status == 0 ? 0s : 1.9s);
   }
-  Args expected;
-  for (const auto& [args, text] : cases) {
-    const ProcessResult result = run(args);
-    EXPECT_EQ(result.exitStatus, 0) << text;
-    expected.push_back(text);
-    // Ordering is kept by waiting for each text before sending the next.
-    EXPECT_EQ(received(expected.size()), expected);
-  }
-}
-
-TEST_F(Wexlactl, FireAndForgetReturnsAtOnceSilentlyWhateverTheBus) {
-  const Args words[] = {{"busy"}, {"busy", "10"}, {"working"}, {"heartbeat"}, {"busybox"}};
-  const auto expectSilentSuccess = [&](const std::string& busAddress, const char* setting) {
-    for (const Args& args : words) {
-      const ProcessResult result = runWith(args, busAddress);
-      EXPECT_EQ(result.exitStatus, 0) << setting << ": " << args[0];
-      EXPECT_EQ(result.out, "") << setting;
-      EXPECT_EQ(result.err, "") << setting;
-      EXPECT_LT(result.elapsed, 1.5s) << setting << ": " << args[0];  // no reply wait
-    }
-  };
-
-  expectSilentSuccess(bus_->address(), "no application");
-  startApp();
-  expectSilentSuccess(bus_->address(), "application running");
-  EXPECT_EQ(received(5), (Args{"busy", "busy 10", "working", "heartbeat", "busybox"}));
-
-  expectSilentSuccess("", "no bus address");
-  expectSilentSuccess("unix:path=" + (home_.path() / "missing").string(), "missing socket");
-  expectSilentSuccess("not-an-address", "malformed address");
-  const SilentSocket hung(home_.path() / "hung");
-  for (const Args& args : {Args{"busy"}, Args{"heartbeat", "now"}}) {
-    const ProcessResult result = runWith(args, "unix:path=" + (home_.path() / "hung").string());
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out + result.err, "");
-    EXPECT_LT(result.elapsed, 5s);  // bounded, not the bus library's 25 s
-  }
-}
-
-TEST_F(Wexlactl, RequestPrintsTheReplyAsSoonAsItArrives) {
-  startApp();
-  const std::string use = "\" — dùng / use: on, off, 2h, 45m, extend 30, while PID, status\n";
-  const std::pair<Args, std::string> cases[] = {
-      {{"status"}, "off — không giữ máy thức / not holding\n"},
-      {{"on"}, "on — giữ máy thức tới khi tắt / holding until off\n"},
-      {{"off"}, "off — không giữ máy thức / not holding\n"},
-      {{""}, "không hiểu \"" + use},
-      {{"extend", "soon"}, "không hiểu \"extend soon" + use},
-  };
-  for (const auto& [args, reply] : cases) {
-    const ProcessResult result = run(args);
-    EXPECT_EQ(result.exitStatus, 0) << args[0];
-    EXPECT_EQ(result.out, reply);
-    EXPECT_EQ(result.err, "");
-    EXPECT_LT(result.elapsed, 1.5s) << "the wait did not end at the reply";
-  }
-}
-
-TEST_F(Wexlactl, EmptyReplyPrintsAnEmptyLine) {
-  startStandIn({"--reply", ""});
-  const ProcessResult result = run({"status"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, "\n");
 }
 
 TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
   // The tool is held stopped while both replies reach it, so it finds them in one pass.
-  startStandIn({"--reply", "first", "--reply", "second", "--delay-ms", "300"});
-  ChildProcess tool({WEXLACTL_PATH, "status"}, environment(bus_->address()));
-  ASSERT_EQ(received(1), Args{"status"});
+  startApp({"--delay-ms", "300", "--reply", "first", "--reply", "second"});
+  ChildProcess tool({WEXLACTL_PATH, "status"}, environment(bus_.address()));
+  ASSERT_EQ(commands_.texts(1, 10s), Args{"status"});
   tool.signal(SIGSTOP);
   std::this_thread::sleep_for(800ms);
   tool.signal(SIGCONT);
@@ -198,62 +155,122 @@ TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
   EXPECT_EQ(result.out, "second\n");
 }
 
-TEST_F(Wexlactl, ARepliedObjectThatIsNoTextIsIgnored) {
-  startStandIn({"--non-string", "--reply", "on"});
-  ProcessResult result = run({"on"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, "on\n");
-
-  app_.reset();
-  startStandIn({"--non-string"});
-  result = run({"on"});
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, kNoReply);
+// Without a bus a request has no reply at once, and a heartbeat still succeeds silently. A bus
+// that takes the connection and never answers holds neither for long.
+TEST_F(Wexlactl, WithoutABus) {
+  const std::string hungPath = (home_.path() / "hung").string();
+  const int hung = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  hungPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  EXPECT_EQ(::bind(hung, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(::listen(hung, 16), 0);
+  for (const std::string& bus :
+       {std::string(), std::string("not-an-address"),
+        "unix:path=" + (home_.path() / "missing").string(), "unix:path=" + hungPath}) {
+    SCOPED_TRACE(bus);
+    ChildProcess heartbeat({WEXLACTL_PATH, "busy"}, environment(bus));
+    ChildProcess request({WEXLACTL_PATH, "on"}, environment(bus));
+    const ProcessResult posted = heartbeat.wait(10s);
+    const ProcessResult asked = request.wait(10s);
+    EXPECT_EQ(posted.exitStatus, 0);
+    EXPECT_EQ(posted.out + posted.err, "");
+    EXPECT_EQ(asked.exitStatus, 1);
+    EXPECT_EQ(asked.out + asked.err, kNoReply);
+    // Not the bus library's 25 s.
+    EXPECT_LT(std::max(posted.elapsed, asked.elapsed), bus.ends_with("hung") ? 5s : 1.5s);
+  }
+  ::close(hung);
 }
 
-TEST_F(Wexlactl, SilentOrLateApplicationMeansNoReplyAfterTheWait) {
-  for (const bool late : {false, true}) {
-    app_.reset();
-    if (late) startStandIn({"--reply", "too late", "--delay-ms", "2500"});
-    const ProcessResult result = run({"status"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, kNoReply);
-    EXPECT_GE(result.elapsed, 1.9s);
-    EXPECT_LT(result.elapsed, 5s);
+// Each agent's whole road, as Fixtures/hooks/AGENT.txt shows what the user sees: files it would
+// not read or we could not write back are refused untouched; the hook goes in as in
+// Fixtures/hooks/AGENT.json, into no file (Claude Code, Codex), an empty one (Cursor) or one with
+// our entries from before they could not fail (Gemini); installing again rewrites nothing;
+// uninstalling leaves the backup of what was there first. The tool lies where a shell needs
+// quotes, with letters beyond ASCII, and the agents run the hook through a shell.
+TEST_F(HookCommands, EachAgentsWholeRoad) {
+  const fs::path tool = home_.path() / "c\u00F4ng c\u1EE5 $HOME's" / "wexlactl";
+  fs::create_directories(tool.parent_path());
+  fs::copy_file(WEXLACTL_PATH, tool);
+  const std::string command =
+      "'" + home_.path().string() + "/c\u00F4ng c\u1EE5 $HOME'\\''s/wexlactl' busy";
+  const std::string inJson = Json(command).dump();
+  for (const auto& [agent, file] : kAgents) {
+    SCOPED_TRACE(agent);
+    const fs::path path = home_.path() / file;
+    const fs::path backup = path.string() + ".wexla-backup";
+    const fs::path golden = fs::path(WEXLA_FIXTURES) / "hooks" / agent;
+    const std::string fresh = replaced(readFile(golden.string() + ".json"), "$COMMAND",
+                                       inJson.substr(1, inJson.size() - 2));
+    const std::string install = "install-" + agent + "-hooks";
+    const std::string uninstall = "un" + install;
+    std::string transcript;
+    const auto step = [&](const std::vector<std::string>& args) {
+      const ProcessResult result = run(args, {}, tool);
+      transcript += "$ wexlactl " + args[0] + "\n" + result.out + result.err + "[" +
+                    std::to_string(result.exitStatus) + "]\n";
+      EXPECT_EQ(result.exitStatus == 0 ? result.err : result.out, "");
+    };
+
+    for (const char* bytes : {"[]", "{\n  \"hooks\": {\n"}) {
+      writeFile(path, bytes);
+      const FileState before = stateOf(path);
+      step({install});
+      step({uninstall});
+      EXPECT_EQ(stateOf(path), before);
+    }
+
+    std::optional<std::string> first;
+    if (agent == "cursor") first = "";
+    if (agent == "gemini") first = replaced(fresh, " || true", "");
+    fs::remove(path);
+    if (first) writeFile(path, *first);
+    step({install});
+    const FileState installed = stateOf(path);
+    EXPECT_EQ(installed.first + "\n", fresh);
+    std::this_thread::sleep_for(20ms);  // a rewrite would show in the modification time
+    step({install, "extra", "words"});
+    EXPECT_EQ(stateOf(path), installed);
+    step({uninstall});
+    const FileState emptied = stateOf(path);
+    EXPECT_EQ(emptied.first, agent == "cursor" ? "{\n  \"version\": 1\n}" : "{}");
+    std::this_thread::sleep_for(20ms);
+    step({uninstall});
+    EXPECT_EQ(stateOf(path), emptied);
+    EXPECT_TRUE(fs::exists(backup));
+    EXPECT_EQ(readFile(backup), first.value_or(installed.first));
+    EXPECT_EQ(transcript, replaced(readFile(golden.string() + ".txt"), "$HOME", home_.path()));
   }
+  const ProcessResult hook = run({"-c", command}, {}, "/bin/sh");
+  EXPECT_EQ(hook.exitStatus, 0);
+  EXPECT_EQ(hook.out + hook.err, "");
+  EXPECT_EQ(commands_.texts(1, 10s), Args{"busy"});
 }
 
-TEST_F(Wexlactl, RequestWithoutAReachableBusFailsAtOnce) {
-  for (const std::string& address :
-       {std::string(), "unix:path=" + (home_.path() / "missing").string()}) {
-    const ProcessResult result = runWith({"status"}, address);
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, kNoReply);
-    EXPECT_LT(result.elapsed, 1.5s);
+// Real settings files, laid out as the agents document them: uninstalling gives back the
+// document with everything of the user's, down to the member order and another command that
+// names the tool.
+TEST_F(HookCommands, RealisticSettingsFilesComeBackWhole) {
+  int files = 0;
+  for (const auto& [agent, file] : kAgents) {
+    const fs::path path = home_.path() / file;
+    for (const auto& fixture :
+         fs::directory_iterator(fs::path(WEXLA_FIXTURES) / "agents" / agent)) {
+      SCOPED_TRACE(fixture.path().string());
+      ++files;
+      const std::string original = readFile(fixture.path());
+      writeFile(path, original);
+      fs::remove(path.string() + ".wexla-backup");
+      EXPECT_EQ(run({"install-" + agent + "-hooks"}).exitStatus, 0);
+      EXPECT_EQ(run({"uninstall-" + agent + "-hooks"}).exitStatus, 0);
+      Json expected = Json::parse(original);
+      if (agent == "cursor" && !expected.contains("version")) expected["version"] = 1;  // kept
+      EXPECT_EQ(Json::parse(readFile(path)).dump(), expected.dump());
+      EXPECT_EQ(readFile(path.string() + ".wexla-backup"), original);
+    }
   }
-  const SilentSocket hung(home_.path() / "hung");
-  const ProcessResult result = runWith({"on"}, "unix:path=" + (home_.path() / "hung").string());
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.err, kNoReply);
-  EXPECT_LT(result.elapsed, 5s);
-}
-
-TEST_F(Wexlactl, LargeAndManyArgumentsAreSentWhole) {
-  startApp();
-  const std::string big(100000, 'x');  // a single argument may hold at most 128 KiB
-  Args many(2000, "w");
-  std::string joined = "w";
-  for (std::size_t i = 1; i < many.size(); ++i) joined += " w";
-
-  // The application's answer to a text that is no command quotes the text it received.
-  for (const std::string& text : {big, joined}) {
-    const ProcessResult result = run(text == big ? Args{big} : many);
-    EXPECT_TRUE(result.out.starts_with("không hiểu \"" + text + "\" — dùng"));
-  }
-  EXPECT_EQ(received(2), (Args{big, joined}));
+  EXPECT_EQ(files, 12);
 }
 
 }  // namespace
