@@ -34,7 +34,7 @@ using EventSource = std::unique_ptr<sd_event_source, EventSourceReleaser>;
 
 // A bus error that frees its name and message when it goes.
 struct Error {
-  sd_bus_error value = SD_BUS_ERROR_NULL;
+  sd_bus_error value{};  // what SD_BUS_ERROR_NULL stands for, without a C99 compound literal
   Error() = default;
   Error(const Error&) = delete;
   Error& operator=(const Error&) = delete;
