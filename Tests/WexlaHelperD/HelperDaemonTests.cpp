@@ -45,13 +45,10 @@ struct Harness {
   explicit Harness(Start start = nothing) {
     if (start == heartbeat) controller.heartbeat(t0);
     log.setAnswer = start != failedEngage;
-    if (start >= engaged) {
-      EXPECT_EQ(controller.requestEngage(t0), start != failedEngage);
-    }
+    const bool engagedAtT0 = start >= engaged && controller.requestEngage(t0);
     log.setAnswer = false;
-    if (start == failedRelease) {
-      EXPECT_FALSE(controller.requestRelease());
-    }
+    EXPECT_EQ(engagedAtT0, start == engaged || start == failedRelease);
+    EXPECT_FALSE(start == failedRelease && controller.requestRelease());
     log = {};
   }
 };
@@ -147,15 +144,14 @@ TEST(DaemonPower, SnapshotFromADescription) {
     EXPECT_EQ(DaemonPower::snapshot(c), c.expected) << testing::PrintToString(c.source);
 }
 
-// One timeline of the platform's steps, the log lines and the backend's calls; `whileRunning`
-// stands for what happens while the daemon runs.
+// The platform's steps, log lines and backend calls as one timeline; `whileRunning` acts.
 class FakePlatform final : public Platform {
  public:
   BackendLog backend;
   Steps& steps = backend.calls;
   TimePoint clock = t0;
   std::function<void(FakePlatform&)> whileRunning = [](FakePlatform&) {};
-  std::function<void()> tick;
+  std::function<void()> tick, stop;
   std::chrono::seconds interval{};
   ListenerDelegate* delegate = nullptr;
 
@@ -191,14 +187,15 @@ class FakePlatform final : public Platform {
     steps.push_back("listener");
     delegate = &listening;
   }
-  int runForever(std::function<void()>) override {
+  int runForever(std::function<void()> stopping) override {
     steps.push_back("run");
+    stop = std::move(stopping);
     whileRunning(*this);
     return 0;
   }
 };
 
-TEST(HelperDaemon, StartsInOrderTicksFromTheTimerAndLogsRefusalsAFewTimesAMinute) {
+TEST(HelperDaemon, StartsInOrderLogsRefusalsAFewTimesAMinuteAndLetsGoWhenStopped) {
   const std::string refused = "error: rejected XPC peer (signature mismatch)";
   struct Row {
     std::chrono::seconds at;
@@ -243,6 +240,9 @@ TEST(HelperDaemon, StartsInOrderTicksFromTheTimerAndLogsRefusalsAFewTimesAMinute
       std::erase_if(p.steps, [](const std::string& step) { return !step.starts_with("error"); });
       EXPECT_EQ(p.steps, row.logged) << row.at.count() << " s";
     }
+    p.steps.clear();
+    p.stop();  // asked to stop, it lets go
+    EXPECT_EQ(p.steps, Steps{"set 0"});
   };
   EXPECT_EQ(runDaemon(platform), 0);
 }
