@@ -1,18 +1,15 @@
-// Stand-ins for logind and polkit on a test's private system bus: one program, built as
-// wexla_fake_logind and as wexla_fake_polkit (WEXLA_STAND_IN says which). Each says "ready" on
-// standard output once it owns its name.
+// Stand-ins for logind and polkit on a test's private system bus, built as wexla_fake_logind and
+// wexla_fake_polkit (WEXLA_STAND_IN says which). Each says "ready" once it owns its name.
 //
-// logind hands out inhibitor locks and lists them. Each lock is the write end of a pipe; once every
-// copy of it is closed (released, or its holder died) the lock is gone. SIGUSR1 makes it forget
-// every lock, as a restarted logind does. It says "inhibit <what> <who> <mode> <pid>", "released
-// <who> <pid>" and "dropped".
+// logind hands out inhibitor locks and lists them. A lock is the write end of a pipe, gone once
+// every copy is closed (released, or its holder died); SIGUSR1 forgets every lock, as a restarted
+// logind does. It says "inhibit <what> <who> <mode> <pid>", "released <who> <pid>", "dropped".
 //
-// polkit answers CheckAuthorization as the test chose, and records what it was asked:
+// polkit answers CheckAuthorization as the test chose and records each question in FILE as
+// "<subject kind> <key>=<name> <action> <flags> '<cancellation id>'" (details get an error):
 //   wexla_fake_polkit --record FILE [--answer [NAME=]ANSWER]...
 // ANSWER is authorized (the default), denied, challenge, malformed (a reply of another shape) or a
-// number of seconds after which it authorizes; with NAME, only about that bus name. The record
-// holds a line per question: "<subject kind> <key>=<name> <action> <flags> '<cancellation id>'";
-// a question with details is answered with an error.
+// number of seconds after which it authorizes; with NAME, only about that bus name.
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <unistd.h>
