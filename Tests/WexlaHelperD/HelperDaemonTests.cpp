@@ -84,9 +84,11 @@ TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMain
     h.log.settingOn = row.settingOn;
     h.log.setAnswer = row.setAnswer;
     h.controller.watchdogTick(t0 + row.at, row.battery, row.onAC, row.thermal);
-    EXPECT_EQ(h.log.calls, (row.released ? Steps{"read", "set 0"} : Steps{"read"})) << row.at;
+    EXPECT_EQ(h.log.calls, (row.released ? Steps{"read", "set 0"} : Steps{"read"}))
+        << row.at.count();
     const bool wasEngaged = row.start == engaged || row.start == failedRelease;
-    EXPECT_EQ(h.controller.engaged(), wasEngaged && row.settingOn && !row.released) << row.at;
+    EXPECT_EQ(h.controller.engaged(), wasEngaged && row.settingOn && !row.released)
+        << row.at.count();
     EXPECT_EQ(h.controller.lastHeartbeat(),
               row.released || row.start == nothing ? Heartbeat() : t0);
   }
@@ -144,7 +146,7 @@ TEST(DaemonPower, SnapshotFromADescription) {
     EXPECT_EQ(DaemonPower::snapshot(c), c.expected) << testing::PrintToString(c.source);
 }
 
-// The platform's steps, log lines and backend calls as one timeline; `whileRunning` acts.
+// One timeline of steps, log lines and backend calls; `whileRunning` is what happens while it runs.
 class FakePlatform final : public Platform {
  public:
   BackendLog backend;
