@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "DaemonPower.hpp"
 #include "SysfsPowerReader.hpp"
@@ -15,55 +16,39 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// clang-format off
 const char* const kFiles[] = {
-    "power_supply/BAT0/type",
-    "power_supply/BAT0/scope",
-    "power_supply/BAT0/present",
-    "power_supply/BAT0/energy_now",
-    "power_supply/BAT0/energy_full",
-    "power_supply/BAT0/charge_now",
-    "power_supply/BAT0/charge_full",
-    "power_supply/BAT0/capacity",
-    "power_supply/BAT1/type",
-    "power_supply/BAT1/capacity",
-    "power_supply/BAT1/charge_now",
-    "power_supply/BAT1/charge_full",
-    "power_supply/AC/type",
-    "power_supply/AC/online",
-    "power_supply/AC/scope",
+    "power_supply/BAT0/type", "power_supply/BAT0/scope", "power_supply/BAT0/present",
+    "power_supply/BAT0/energy_now", "power_supply/BAT0/energy_full",
+    "power_supply/BAT0/charge_now", "power_supply/BAT0/charge_full", "power_supply/BAT0/capacity",
+    "power_supply/BAT1/type", "power_supply/BAT1/capacity",
+    "power_supply/BAT1/charge_now", "power_supply/BAT1/charge_full",
+    "power_supply/AC/type", "power_supply/AC/online", "power_supply/AC/scope",
     "thermal/thermal_zone0/temp",
-    "thermal/thermal_zone0/trip_point_0_type",
-    "thermal/thermal_zone0/trip_point_0_temp",
-    "thermal/thermal_zone0/trip_point_1_type",
-    "thermal/thermal_zone0/trip_point_1_temp",
+    "thermal/thermal_zone0/trip_point_0_type", "thermal/thermal_zone0/trip_point_0_temp",
+    "thermal/thermal_zone0/trip_point_1_type", "thermal/thermal_zone0/trip_point_1_temp",
     "thermal/thermal_zone1/temp",
-    "thermal/thermal_zone1/trip_point_0_type",
-    "thermal/thermal_zone1/trip_point_0_temp",
+    "thermal/thermal_zone1/trip_point_0_type", "thermal/thermal_zone1/trip_point_0_temp",
 };
-
-const fs::path& root() {
-  static const fs::path dir = [] {
-    std::string pattern = (fs::temp_directory_path() / "wexla-fuzz-sysfs-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    for (const char* file : kFiles)
-      fs::create_directories((fs::path(pattern) / file).parent_path());
-    return fs::path(pattern);
-  }();
-  return dir;
-}
+// clang-format on
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string input(reinterpret_cast<const char*>(data), size);
-  std::size_t start = 0;
+  static const fs::path root = [] {
+    std::string pattern = (fs::temp_directory_path() / "wexla-fuzz-sysfs-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    for (const char* file : kFiles)
+      fs::create_directories((pattern / fs::path(file)).parent_path());
+    return fs::path(pattern);
+  }();
+  std::string_view input(reinterpret_cast<const char*>(data), size);
   for (const char* file : kFiles) {
-    const std::size_t end = std::min(input.find('\n', start), input.size());
-    std::ofstream(root() / file, std::ios::binary | std::ios::trunc)
-        << input.substr(std::min(start, input.size()), end - std::min(start, end));
-    start = end + 1;
+    const std::size_t end = std::min(input.find('\n'), input.size());
+    std::ofstream(root / file, std::ios::binary | std::ios::trunc) << input.substr(0, end);
+    input.remove_prefix(std::min(end + 1, input.size()));
   }
-  wexla::kit::SysfsPowerReader reader(root() / "power_supply", root() / "thermal");
+  wexla::kit::SysfsPowerReader reader(root / "power_supply", root / "thermal");
   volatile auto snapshot = wexla::kit::DaemonPower::snapshot(reader).batteryPercent;
   (void)snapshot;
   return 0;

@@ -2,16 +2,13 @@
 // logind and a stand-in polkit.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <future>
-#include <memory>
-#include <thread>
 
 #include "ChildProcess.hpp"
+#include "Files.hpp"
 #include "PrivateBus.hpp"
-#include "SdBus.hpp"
 #include "TempDir.hpp"
 
 namespace wexla::test {
@@ -20,185 +17,149 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
-struct Answer {
-  bool ok = false;     // the call returned
-  bool value = false;  // its Boolean
-  std::string error;   // the error name otherwise
-};
+const std::string kDenied = "org.freedesktop.DBus.Error.AccessDenied";
+const std::string kStarted = "<6>helper started; boot reconciliation done\n";
+const std::string kEngaged = "<6>setDisableSleep(true) -> true\n";
+const std::string kRefused = "<3>rejected XPC peer (signature mismatch)\n";
 
+std::string uniqueName(const sd::Bus& bus) {
+  const char* name = "";
+  sd_bus_get_unique_name(bus.get(), &name);
+  return name;
+}
+
+// Besides the test's client: callers polkit refuses, one it lets in after 10 s (past the helper's
+// limit of 5 s), one that leaves before polkit lets it in after 2 s.
 class HelperDaemon : public ::testing::Test {
  protected:
   void SetUp() override {
     bus_ = std::make_unique<PrivateBus>(
         PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
-    logind_ = std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_FAKE_LOGIND_PATH},
-                                             environment());
+    logind_ = start({WEXLA_FAKE_LOGIND_PATH});
     ASSERT_EQ(logind_->readLine(10s), "ready");
-    client_ = bus_->connect();
-    ASSERT_TRUE(client_);
-  }
-
-  std::vector<std::string> environment() const {
-    return {"PATH=/usr/bin:/bin", "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()};
-  }
-
-  void startPolkit(const std::string& answer, const std::string& slowFor = "") {
-    polkit_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{WEXLA_FAKE_POLKIT_PATH, "--record",
-                                 (dir_.path() / "asked").string(), "--answer", answer, "--slow-for",
-                                 slowFor},
-        environment());
+    for (sd::Bus* bus : {&client_, &denied_, &challenged_, &odd_, &slow_, &leaving_}) {
+      *bus = bus_->connect();
+      ASSERT_TRUE(*bus);
+    }
+    polkit_ =
+        start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string(), "--answer",
+               uniqueName(denied_) + "=denied", "--answer", uniqueName(challenged_) + "=challenge",
+               "--answer", uniqueName(odd_) + "=malformed", "--answer", uniqueName(slow_) + "=10",
+               "--answer", uniqueName(leaving_) + "=2"});
     ASSERT_EQ(polkit_->readLine(10s), "ready");
-  }
-
-  // Starts the helper and waits until it provides its name.
-  void startHelper() {
-    helper_ =
-        std::make_unique<ChildProcess>(std::vector<std::string>{WEXLA_HELPER_PATH}, environment());
+    helper_ = start({WEXLA_HELPER_PATH});
     ASSERT_TRUE(bus_->waitForName("dev.wexla.helper", 10s)) << "the helper never took its name";
   }
 
-  // From the test's client, or from `bus`.
-  Answer call(const char* method, std::optional<bool> argument = std::nullopt,
-              sd_bus* bus = nullptr) {
-    if (bus == nullptr) bus = client_.get();
+  std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const {
+    return std::make_unique<ChildProcess>(
+        argv, std::vector<std::string>{"PATH=/usr/bin:/bin",
+                                       "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()});
+  }
+
+  // "true" or "false", or the name of the error; from the test's client unless `from` is given.
+  std::string call(const std::string& method, bool on = true, sd_bus* from = nullptr) {
     sd::Error error;
     sd_bus_message* reply = nullptr;
-    int r = argument
-                ? sd_bus_call_method(bus, "dev.wexla.helper", "/dev/wexla/helper",
-                                     "dev.wexla.HelperProtocol", method, error.get(), &reply, "b",
-                                     static_cast<int>(*argument))
-                : sd_bus_call_method(bus, "dev.wexla.helper", "/dev/wexla/helper",
-                                     "dev.wexla.HelperProtocol", method, error.get(), &reply, "");
+    const int r = sd_bus_call_method(from != nullptr ? from : client_.get(), "dev.wexla.helper",
+                                     "/dev/wexla/helper", "dev.wexla.HelperProtocol",
+                                     method.c_str(), error.get(), &reply,
+                                     method == "SetDisableSleep" ? "b" : "", static_cast<int>(on));
     const sd::Message owned(reply);
-    Answer answer;
     int value = 0;
-    if (r >= 0 && sd_bus_message_read(reply, "b", &value) >= 0) {
-      answer.ok = true;
-      answer.value = value != 0;
-    } else if (error.name() != nullptr) {
-      answer.error = error.name();
-    }
-    return answer;
+    if (r >= 0 && sd_bus_message_read(reply, "b", &value) >= 0) return value ? "true" : "false";
+    return error.name() != nullptr ? error.name() : "no answer";
   }
 
-  // The helper's log lines, once it has been stopped; it lets go first and exits with success.
-  std::string stopHelper() {
-    helper_->signal(SIGTERM);
-    const ProcessResult stopped = helper_->wait(10s);
-    EXPECT_EQ(stopped.exitStatus, 0);
-    return stopped.err;
+  std::string locked() const {
+    return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helper_->pid());
   }
-
-  std::string inhibitLine() const {
-    return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helperPid());
-  }
-  pid_t helperPid() const { return helper_->pid(); }
+  std::string released() const { return "released Wexla " + std::to_string(helper_->pid()); }
 
   TempDir dir_;
   std::unique_ptr<PrivateBus> bus_;
-  std::unique_ptr<ChildProcess> logind_;
-  std::unique_ptr<ChildProcess> polkit_;
-  std::unique_ptr<ChildProcess> helper_;
-  sd::Bus client_;
+  std::unique_ptr<ChildProcess> logind_, polkit_, helper_;
+  sd::Bus client_, denied_, challenged_, odd_, slow_, leaving_;
 };
 
-TEST_F(HelperDaemon, HeartbeatsHoldTheLockAndItGoesWhenTheyStop) {
-  startPolkit("authorized");
-  startHelper();
-  const Answer engaged = call("SetDisableSleep", true);
-  ASSERT_TRUE(engaged.ok) << engaged.error;
-  EXPECT_TRUE(engaged.value);
-  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
-  EXPECT_TRUE(call("CurrentDisableSleep").value);
+TEST_F(HelperDaemon, HeartbeatsHoldTheLockUntilTheyStopAndOnlyAPlainYesInTimeLetsACallerIn) {
+  EXPECT_EQ(call("SetDisableSleep"), "true");
+  EXPECT_EQ(logind_->readLine(5s), locked());
+  EXPECT_EQ(call("CurrentDisableSleep"), "true");
+  for (const char* method : {"SetDisableSleep", "Heartbeat", "CurrentDisableSleep"}) {
+    EXPECT_EQ(call(method, false, denied_.get()), kDenied) << method;
+  }
+  EXPECT_EQ(call("Heartbeat", true, challenged_.get()), kDenied);
+  EXPECT_EQ(call("Heartbeat", true, odd_.get()), kDenied);
+  ASSERT_GE(sd_bus_call_method_async(leaving_.get(), nullptr, "dev.wexla.helper",
+                                     "/dev/wexla/helper", "dev.wexla.HelperProtocol",
+                                     "SetDisableSleep", nullptr, nullptr, "b", 0),
+            0);
+  leaving_.reset();  // sent, then gone: its question goes with it
+  std::future<std::string> slowAnswer =
+      std::async(std::launch::async, [&] { return call("SetDisableSleep", false, slow_.get()); });
 
   auto lastHeartbeat = SteadyClock::now();
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(logind_->readLine(3s), std::nullopt) << "released while heartbeats came";
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(logind_->readLine(1s), std::nullopt) << "the lock went while heartbeats came";
     lastHeartbeat = SteadyClock::now();
-    EXPECT_TRUE(call("Heartbeat").value);
+    EXPECT_EQ(call("Heartbeat"), "true");
+    EXPECT_LT(SteadyClock::now() - lastHeartbeat, 100ms) << "a heartbeat waited on polkit";
   }
-  // Released at the first tick that finds the heartbeat more than 15 s old.
-  const auto released = logind_->readLine(25s);
+  EXPECT_EQ(slowAnswer.get(), kDenied);  // at the helper's limit, without an answer
+  // Released at the first tick (every 5 s) that finds the last heartbeat more than 15 s old.
+  EXPECT_EQ(logind_->readLine(25s), released());
   const std::chrono::duration<double> after = SteadyClock::now() - lastHeartbeat;
-  EXPECT_EQ(released, "released Wexla " + std::to_string(helperPid()));
   EXPECT_GE(after.count(), 15.0);
   EXPECT_LE(after.count(), 21.5);
-  EXPECT_FALSE(call("CurrentDisableSleep").value);
+  EXPECT_EQ(call("CurrentDisableSleep"), "false");
 
-  EXPECT_EQ(stopHelper(),
-            "<6>helper started; boot reconciliation done\n<6>setDisableSleep(true) -> true\n");
+  EXPECT_EQ(call("SetDisableSleep"), "true");
+  EXPECT_EQ(logind_->readLine(5s), locked());
+  // Stopped, it lets go first and exits with success.
+  const std::string lockGone = released();
+  helper_->signal(SIGTERM);
+  const ProcessResult stopped = helper_->wait(10s);
+  EXPECT_EQ(stopped.exitStatus, 0);
+  EXPECT_EQ(logind_->readLine(5s), lockGone);
+  // Three refusal lines in a minute; the slow caller's waits for the next minute.
+  EXPECT_EQ(stopped.err, kStarted + kEngaged + kRefused + kRefused + kRefused + kEngaged);
+  // Asked once about each caller: the helper's action, no details, no interaction.
+  std::string questions;
+  for (const sd::Bus* caller : {&client_, &denied_, &challenged_, &odd_})
+    questions += "system-bus-name name=" + uniqueName(*caller) + " dev.wexla.helper.control 0 ''\n";
+  EXPECT_TRUE(readFile(dir_.path() / "asked").starts_with(questions))
+      << readFile(dir_.path() / "asked");
 }
 
-TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndDiesWithTheHelper) {
-  startPolkit("authorized");
-  startHelper();
-  EXPECT_TRUE(call("SetDisableSleep", true).value);
-  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
-  EXPECT_TRUE(call("SetDisableSleep", false).value);
-  EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(helperPid()));
+TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndIsOnlyEverItsOwn) {
+  sd_bus_message* raw = nullptr;  // another process's lock under the helper's name
+  ASSERT_GE(sd_bus_call_method(client_.get(), "org.freedesktop.login1", "/org/freedesktop/login1",
+                               "org.freedesktop.login1.Manager", "Inhibit", nullptr, &raw, "ssss",
+                               "sleep", "Wexla", "a test", "block"),
+            0);
+  const sd::Message foreign(raw);
+  EXPECT_EQ(logind_->readLine(5s), "inhibit sleep Wexla block " + std::to_string(::getpid()));
+  EXPECT_EQ(call("CurrentDisableSleep"), "false");
 
-  EXPECT_TRUE(call("SetDisableSleep", true).value);
-  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
+  EXPECT_EQ(call("SetDisableSleep", true), "true");
+  EXPECT_EQ(logind_->readLine(5s), locked());
+  EXPECT_EQ(call("SetDisableSleep", false), "true");
+  EXPECT_EQ(logind_->readLine(5s), released());
+  EXPECT_EQ(call("SetDisableSleep", true), "true");
+  EXPECT_EQ(logind_->readLine(5s), locked());
   logind_->signal(SIGUSR1);  // logind forgets the lock while the helper still holds its descriptor
   EXPECT_EQ(logind_->readLine(5s), "dropped");
-  EXPECT_FALSE(call("CurrentDisableSleep").value);
-  EXPECT_TRUE(call("SetDisableSleep", true).value);
-  EXPECT_EQ(logind_->readLine(5s), inhibitLine()) << "answered true without a lock";
-  const pid_t pid = helperPid();
-  helper_->signal(SIGKILL);
-  EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(pid));
-}
+  EXPECT_EQ(call("CurrentDisableSleep"), "false");
+  EXPECT_EQ(call("SetDisableSleep", true), "true");
+  EXPECT_EQ(logind_->readLine(5s), locked()) << "answered true without a lock";
 
-TEST_F(HelperDaemon, AnUnauthorisedCallerIsRefusedAndLoggedOnce) {
-  startPolkit("denied");
-  startHelper();
-  for (const char* method : {"SetDisableSleep", "Heartbeat", "CurrentDisableSleep"}) {
-    const Answer answer =
-        std::string(method) == "SetDisableSleep" ? call(method, true) : call(method);
-    EXPECT_FALSE(answer.ok) << method;
-    EXPECT_EQ(answer.error, "org.freedesktop.DBus.Error.AccessDenied") << method;
-  }
-  EXPECT_EQ(logind_->readLine(500ms), std::nullopt) << "a refused caller reached logind";
-  EXPECT_EQ(stopHelper(),
-            "<6>helper started; boot reconciliation done\n"
-            "<3>rejected XPC peer (signature mismatch)\n");
-}
-
-TEST_F(HelperDaemon, ASlowPolkitHoldsOnlyTheCallerItIsAskedAbout) {
-  const sd::Bus slow = bus_->connect();
-  const char* slowName = nullptr;
-  ASSERT_GE(sd_bus_get_unique_name(slow.get(), &slowName), 0);
-  startPolkit("authorized", slowName);  // answers about it after 10 s, past the helper's limit
-  startHelper();
-  ASSERT_TRUE(call("SetDisableSleep", true).value);
-  EXPECT_EQ(logind_->readLine(5s), inhibitLine());
-
-  std::future<Answer> slowAnswer =
-      std::async(std::launch::async, [&] { return call("SetDisableSleep", true, slow.get()); });
-  for (int i = 0; i < 7; ++i) {
-    const auto sent = SteadyClock::now();
-    EXPECT_TRUE(call("Heartbeat").value);
-    EXPECT_LT(SteadyClock::now() - sent, 100ms) << "a heartbeat waited on polkit";
-    EXPECT_EQ(logind_->readLine(1s), std::nullopt) << "the lock went while heartbeats came";
-  }
-  // Refused once the helper's limit passed, without an answer from polkit.
-  EXPECT_EQ(slowAnswer.get().error, "org.freedesktop.DBus.Error.AccessDenied");
-
-  const pid_t pid = helperPid();
-  EXPECT_EQ(stopHelper(),
-            "<6>helper started; boot reconciliation done\n<6>setDisableSleep(true) -> true\n"
-            "<3>rejected XPC peer (signature mismatch)\n");
-  EXPECT_EQ(logind_->readLine(5s), "released Wexla " + std::to_string(pid));
-}
-
-TEST_F(HelperDaemon, ItExitsWithAFailureWhenItLosesTheBus) {
-  startPolkit("authorized");
-  startHelper();
+  // Without its bus nobody can reach it: it ends with a failure, and systemd starts it again.
   bus_->stop();
   const ProcessResult ended = helper_->wait(5s);
-  EXPECT_FALSE(ended.timedOut);
   EXPECT_EQ(ended.exitStatus, 1);
+  EXPECT_EQ(ended.err,
+            kStarted + kEngaged + "<6>setDisableSleep(false) -> true\n" + kEngaged + kEngaged);
 }
 
 }  // namespace

@@ -1,55 +1,182 @@
+// The helper without its platform: what the watchdog reads (a power snapshot) and decides (the
+// controller's ticks), then the daemon's start-up and refusal log.
 #include <gtest/gtest.h>
 
-#include "FakeSleepBackend.hpp"
 #include "HelperDaemon.hpp"
 
 namespace wexla::helper {
 namespace {
 
+using namespace kit;
 using namespace std::chrono_literals;
 using Steps = std::vector<std::string>;
+using Heartbeat = std::optional<TimePoint>;
 
-const kit::TimePoint t0 = kit::Clock::now();
+const TimePoint t0 = Clock::now();
 
-// Records every step of the start-up in one list, with the backend's calls among them, and lets
-// the test act while the daemon "runs".
+// What the fake backend was asked ("set 1", "set 0", "read") and how it answers.
+struct BackendLog {
+  Steps calls;
+  bool setAnswer = true;
+  bool settingOn = false;  // what reads report; a successful set changes it
+};
+struct FakeSleepBackend final : SleepBackend {
+  explicit FakeSleepBackend(BackendLog& into) : log(into) {}
+  bool setDisableSleep(bool on) override {
+    log.calls.push_back(on ? "set 1" : "set 0");
+    if (log.setAnswer) log.settingOn = on;
+    return log.setAnswer;
+  }
+  bool isDisableSleepOn() override {
+    log.calls.push_back("read");
+    return log.settingOn;
+  }
+  BackendLog& log;
+};
+
+// What happened at t0.
+enum Start { nothing, heartbeat, engaged, failedEngage, failedRelease };
+
+// A controller with a heartbeat timeout of 15 s and a battery floor of 5 %.
+struct Harness {
+  BackendLog log;
+  ClosedLidController controller{std::make_unique<FakeSleepBackend>(log), 15.0, 5};
+
+  explicit Harness(Start start = nothing) {
+    if (start == heartbeat) controller.heartbeat(t0);
+    log.setAnswer = start != failedEngage;
+    const bool engagedAtT0 = start >= engaged && controller.requestEngage(t0);
+    log.setAnswer = false;
+    EXPECT_EQ(engagedAtT0, start == engaged || start == failedRelease);
+    EXPECT_FALSE(start == failedRelease && controller.requestRelease());
+    log = {};
+  }
+};
+
+TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMainsButNeverEngage) {
+  // A wall clock set back would keep a heartbeat fresh for as long.
+  EXPECT_TRUE(Clock::is_steady);
+  struct Row {
+    Start start;
+    std::chrono::milliseconds at;
+    std::int64_t battery;
+    bool onAC, thermal, settingOn, setAnswer, released;
+  };
+  // clang-format off
+  const Row rows[] = {
+      //             after t0  battery AC     hot    on     set ok released
+      {engaged,       15s,     50,     false, false, true,  true,  false},  // exactly the timeout
+      {engaged,       15001ms, 50,     false, false, true,  true,  true},
+      {engaged,       1s,      5,      false, false, true,  true,  true},   // at the floor
+      {engaged,       1s,      6,      false, false, true,  true,  false},
+      {engaged,       1s,      0,      true,  false, true,  true,  false},
+      {engaged,       1s,      100,    true,  true,  true,  true,  true},
+      {engaged,       1s,      50,     false, false, false, true,  false},  // turned off elsewhere
+      {engaged,       20s,     50,     false, false, true,  false, true},   // failed, yet cleared
+      {nothing,       1s,      50,     false, false, true,  true,  true},   // on, and no heartbeat
+      {heartbeat,     1s,      50,     false, false, true,  true,  false},
+      {failedEngage,  15s,     50,     false, false, true,  true,  false},  // still a heartbeat
+      {failedRelease, 1s,      50,     false, false, true,  true,  false},  // changed nothing
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    Harness h(row.start);
+    h.log.settingOn = row.settingOn;
+    h.log.setAnswer = row.setAnswer;
+    h.controller.watchdogTick(t0 + row.at, row.battery, row.onAC, row.thermal);
+    EXPECT_EQ(h.log.calls, (row.released ? Steps{"read", "set 0"} : Steps{"read"}))
+        << row.at.count();
+    const bool wasEngaged = row.start == engaged || row.start == failedRelease;
+    EXPECT_EQ(h.controller.engaged(), wasEngaged && row.settingOn && !row.released)
+        << row.at.count();
+    EXPECT_EQ(h.controller.lastHeartbeat(),
+              row.released || row.start == nothing ? Heartbeat() : t0);
+  }
+}
+
+TEST(ClosedLidController, EveryAssignmentIsAnnouncedThenDeliveredWhileSubscribed) {
+  Harness h;
+  Steps events;
+  {
+    const Subscription will = h.controller.objectWillChange().connect(
+        [&] { events.push_back(h.controller.engaged() ? "will, now 1" : "will, now 0"); });
+    const Subscription values = h.controller.subscribeEngaged(
+        [&](const bool& value) { events.push_back(value ? "value 1" : "value 0"); });
+    h.controller.requestEngage(t0);
+    h.log.settingOn = false;  // turned off elsewhere: each tick assigns false again
+    h.controller.watchdogTick(t0 + 1s, 50, true, false);
+    h.controller.watchdogTick(t0 + 2s, 50, true, false);
+  }
+  h.controller.requestEngage(t0 + 3s);
+  EXPECT_EQ(events, (Steps{"value 0", "will, now 0", "value 1", "will, now 1", "value 0",
+                           "will, now 0", "value 0"}));
+}
+
+TEST(DaemonPower, SnapshotFromADescription) {
+  using enum ThermalState;
+  using D = PowerSourceDescription;
+  const std::string ac = "AC Power", battery = "Battery Power";
+  const std::string now = "Current Capacity", full = "Max Capacity", state = "Power Source State";
+  struct Case final : PowerReader {
+    Case(ThermalState t, std::optional<D> s, DaemonPower::Snapshot e)
+        : thermal(t), source(std::move(s)), expected(e) {}
+    ThermalState thermalState() override { return thermal; }
+    std::optional<D> firstPowerSource() override { return source; }
+    ThermalState thermal;
+    std::optional<D> source;
+    DaemonPower::Snapshot expected;
+  };
+  // clang-format off
+  Case cases[] = {
+      {nominal,  std::nullopt, {100, true, false}},  // no battery: a full one on mains
+      {serious,  std::nullopt, {100, true, true}},
+      {fair,     D{{now, 85}, {full, 100}, {state, ac}}, {85, true, false}},
+      {critical, D{{now, 85}, {full, 100}, {state, battery}}, {85, false, true}},
+      {nominal,  D{{now, 1}, {full, 8}}, {13, false, false}},  // halves round up; no state: battery
+      {nominal,  D{{now, 3}, {full, 0}}, {100, false, false}},
+      {nominal,  D{{now, 3}, {full, -5}}, {100, false, false}},
+      {nominal,  D{{full, 80}, {state, ac}}, {125, true, false}},
+      {nominal,  D{{now, OtherValue{}}, {full, std::string("9")}}, {100, false, false}},
+      {nominal,  D{{now, 50}, {state, 1}}, {50, false, false}},
+      {nominal,  D{{state, std::string("ac power")}}, {100, false, false}},
+      {nominal,  D{{now, INT64_MAX}, {full, 1}}, {INT64_MAX, false, false}},
+  };
+  // clang-format on
+  for (Case& c : cases)
+    EXPECT_EQ(DaemonPower::snapshot(c), c.expected) << testing::PrintToString(c.source);
+}
+
+// One timeline of steps, log lines and backend calls; `whileRunning` is what happens while it runs.
 class FakePlatform final : public Platform {
  public:
-  std::shared_ptr<test::SleepBackendLog> backend = std::make_shared<test::SleepBackendLog>();
-  // One timeline: the platform's steps, the log lines and the backend's calls, in order.
-  Steps& steps = backend->calls;
-  kit::TimePoint clock = t0;
-  kit::DaemonPower::Snapshot power{80, true, false};
+  BackendLog backend;
+  Steps& steps = backend.calls;
+  TimePoint clock = t0;
   std::function<void(FakePlatform&)> whileRunning = [](FakePlatform&) {};
-
-  std::function<void()> tick;
-  std::function<void()> stop;
+  std::function<void()> tick, stop;
   std::chrono::seconds interval{};
   ListenerDelegate* delegate = nullptr;
 
-  class RecordingLog final : public Log {
-   public:
-    explicit RecordingLog(Steps& steps) : steps_(steps) {}
+  struct RecordingLog final : Log {
+    explicit RecordingLog(Steps& into) : steps(into) {}
     void write(LogLevel level, std::string_view message) override {
-      steps_.push_back((level == LogLevel::info ? "info: " : "error: ") + std::string(message));
+      steps.push_back((level == LogLevel::info ? "info: " : "error: ") + std::string(message));
     }
-
-   private:
-    Steps& steps_;
+    Steps& steps;
   };
 
   std::unique_ptr<Log> makeLog() override {
     steps.push_back("log");
     return std::make_unique<RecordingLog>(steps);
   }
-  std::unique_ptr<kit::SleepBackend> makeSleepBackend() override {
-    return std::make_unique<test::FakeSleepBackend>(backend);
+  std::unique_ptr<SleepBackend> makeSleepBackend() override {
+    return std::make_unique<FakeSleepBackend>(backend);
   }
-  kit::DaemonPower::Snapshot powerSnapshot() override {
+  DaemonPower::Snapshot powerSnapshot() override {
     steps.push_back("snapshot");
-    return power;
+    return {80, true, false};
   }
-  kit::TimePoint now() override {
+  TimePoint now() override {
     steps.push_back("now");
     return clock;
   }
@@ -70,122 +197,56 @@ class FakePlatform final : public Platform {
   }
 };
 
-TEST(HelperDaemon, StartsInOrderAndTicksOnlyFromTheTimer) {
-  FakePlatform platform;
-  platform.whileRunning = [](FakePlatform& p) {
-    EXPECT_EQ(p.interval, 5s);
-    p.steps.push_back("tick");
-    p.tick();
-  };
-  EXPECT_EQ(runDaemon(platform), 0);
-  // No tick before the timer fires; the snapshot is taken before the time is read.
-  EXPECT_EQ(platform.steps, (Steps{"log", "read", "info: helper started; boot reconciliation done",
-                                   "timer", "listener", "run", "tick", "snapshot", "now", "read"}));
-}
-
-TEST(HelperDaemon, ASettingLeftOnIsReleasedBeforeTheStartLine) {
-  FakePlatform platform;
-  platform.backend->settingOn = true;
-  runDaemon(platform);
-  EXPECT_EQ(platform.steps,
-            (Steps{"log", "read", "set 0", "info: helper started; boot reconciliation done",
-                   "timer", "listener", "run"}));
-  EXPECT_FALSE(platform.backend->settingOn);
-}
-
-TEST(HelperDaemon, TheServiceEngagesReleasesAndKeepsTheHeartbeat) {
-  FakePlatform platform;
-  platform.whileRunning = [](FakePlatform& p) {
-    HelperService& service = p.delegate->service();
-    p.steps.clear();
-    EXPECT_TRUE(service.setDisableSleep(true));
-    EXPECT_TRUE(p.backend->settingOn);
-
-    p.clock = t0 + 14s;
-    EXPECT_TRUE(service.heartbeat());
-    p.clock = t0 + 28s;  // 14 s after the heartbeat: still held
-    p.tick();
-    EXPECT_TRUE(p.backend->settingOn);
-    p.clock = t0 + 30s;  // 16 s after it: released
-    p.tick();
-    EXPECT_FALSE(p.backend->settingOn);
-
-    EXPECT_TRUE(service.setDisableSleep(false));  // nothing held: still asks the backend
-    p.backend->setAnswer = false;
-    EXPECT_FALSE(service.setDisableSleep(true));
-    EXPECT_TRUE(service.heartbeat());  // true whatever the state
-  };
-  runDaemon(platform);
-  EXPECT_EQ(platform.steps, (Steps{"now", "set 1", "info: setDisableSleep(true) -> true", "now",
-                                   "snapshot", "now", "read", "snapshot", "now", "read", "set 0",
-                                   "set 0", "info: setDisableSleep(false) -> true", "now", "set 1",
-                                   "info: setDisableSleep(true) -> false", "now"}));
-}
-
-TEST(HelperDaemon, AStoppedHelperLetsGoFirst) {
-  FakePlatform platform;
-  platform.whileRunning = [](FakePlatform& p) {
-    EXPECT_TRUE(p.delegate->service().setDisableSleep(true));
-    p.steps.clear();
-    p.stop();
-  };
-  runDaemon(platform);
-  EXPECT_EQ(platform.steps, (Steps{"set 0"}));
-  EXPECT_FALSE(platform.backend->settingOn);
-}
-
-TEST(HelperDaemon, StatusComesFromAFreshBackendNotFromTheController) {
-  FakePlatform platform;
-  platform.whileRunning = [](FakePlatform& p) {
-    HelperService& service = p.delegate->service();
-    p.backend->settingOn = true;  // turned on by another party
-    EXPECT_TRUE(service.currentDisableSleep());
-    EXPECT_TRUE(service.setDisableSleep(true));
-    p.backend->settingOn = false;  // turned off behind the helper's back
-    EXPECT_FALSE(service.currentDisableSleep());
-  };
-  runDaemon(platform);
-}
-
-TEST(HelperDaemon, RefusalsAreLoggedAFewTimesAMinuteEachLineWithItsCount) {
+TEST(HelperDaemon, StartsInOrderLogsRefusalsAFewTimesAMinuteAndLetsGoWhenStopped) {
   const std::string refused = "error: rejected XPC peer (signature mismatch)";
   struct Row {
     std::chrono::seconds at;
     int refusals;  // or a tick when none
     Steps logged;
   };
+  // clang-format off
   const Row rows[] = {
-      {0s, 1, {refused}},
-      {1s, 4, {refused, refused}},  // three lines in a minute
-      {2s, 20000, {}},
-      {55s, 0, {}},  // the tick holds them back while the minute lasts
-      {60s, 0, {refused + " (20002 times)"}},
-      {61s, 2, {refused, refused}},
-      {62s, 1, {}},
-      {200s, 1, {refused + " (2 times)"}},
+      {0s,   1,     {refused}},
+      {1s,   4,     {refused, refused}},  // three lines in a minute
+      {2s,   20000, {}},
+      {55s,  0,     {}},  // the tick holds them back while the minute lasts
+      {60s,  0,     {refused + " (20002 times)"}},
+      {61s,  2,     {refused, refused}},
+      {62s,  1,     {}},
+      {200s, 1,     {refused + " (2 times)"}},
   };
+  // clang-format on
   FakePlatform platform;
+  platform.backend.settingOn = true;  // left on by a helper that crashed
   platform.whileRunning = [&](FakePlatform& p) {
-    std::string checked;
+    EXPECT_EQ(p.steps,
+              (Steps{"log", "read", "set 0", "info: helper started; boot reconciliation done",
+                     "timer", "listener", "run"}));
+    EXPECT_EQ(p.interval, 5s);
+    p.steps.clear();
+    p.tick();
+    EXPECT_EQ(p.steps, (Steps{"snapshot", "now", "read"}));
+
+    EXPECT_EQ(
+        p.delegate->requirement(),
+        R"(identifier "dev.wexla.app" and anchor apple generic and certificate leaf[subject.OU] = "K7QW2ZR9TD")");
     EXPECT_TRUE(p.delegate->shouldAcceptNewConnection([](const std::string&) { return true; }));
     for (const Row& row : rows) {
       p.clock = t0 + row.at;
       p.steps.clear();
       if (row.refusals == 0) p.tick();
       for (int i = 0; i < row.refusals; ++i) {
-        EXPECT_FALSE(p.delegate->shouldAcceptNewConnection([&](const std::string& requirement) {
-          checked = requirement;
-          return false;
-        }));
+        EXPECT_FALSE(
+            p.delegate->shouldAcceptNewConnection([](const std::string&) { return false; }));
       }
       std::erase_if(p.steps, [](const std::string& step) { return !step.starts_with("error"); });
       EXPECT_EQ(p.steps, row.logged) << row.at.count() << " s";
     }
-    EXPECT_EQ(
-        checked,
-        R"(identifier "dev.wexla.app" and anchor apple generic and certificate leaf[subject.OU] = "K7QW2ZR9TD")");
+    p.steps.clear();
+    p.stop();  // asked to stop, it lets go
+    EXPECT_EQ(p.steps, Steps{"set 0"});
   };
-  runDaemon(platform);
+  EXPECT_EQ(runDaemon(platform), 0);
 }
 
 }  // namespace
