@@ -6,7 +6,6 @@
 #include <memory>
 #include <thread>
 
-#include "BusRecorder.hpp"
 #include "ChildProcess.hpp"
 #include "PrivateBus.hpp"
 #include "TempDir.hpp"
@@ -36,11 +35,13 @@ class WholeRoad : public ::testing::Test {
     ASSERT_TRUE(session_->waitForName("dev.wexla.app", 10s));
   }
 
+  std::vector<std::string> environment() const {
+    return {"PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
+            "DBUS_SESSION_BUS_ADDRESS=" + session_->address(),
+            "DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()};
+  }
   std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const {
-    return std::make_unique<ChildProcess>(
-        argv, std::vector<std::string>{"PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
-                                       "DBUS_SESSION_BUS_ADDRESS=" + session_->address(),
-                                       "DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()});
+    return std::make_unique<ChildProcess>(argv, environment());
   }
 
   void startHelper() {
@@ -101,6 +102,11 @@ TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
                              "\n"))
       << json;
   EXPECT_EQ(replies.texts(1, 1s), std::vector<std::string>{json.substr(0, json.size() - 1)});
+
+  // A second application leaves the first one in charge.
+  const ProcessResult second = runProcess({WEXLA_APP_PATH}, environment(), 5s);
+  EXPECT_EQ(second.exitStatus, 1);
+  EXPECT_EQ(second.err, "Wexla is already running\n");
 
   // Stopping the application lets go at once.
   app_->signal(SIGTERM);

@@ -10,7 +10,6 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "BusRecorder.hpp"
 #include "ChildProcess.hpp"
 #include "Files.hpp"
 #include "PrivateBus.hpp"
