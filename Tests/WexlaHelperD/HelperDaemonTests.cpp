@@ -229,7 +229,8 @@ TEST(HelperDaemon, StartsInOrderLogsRefusalsAFewTimesAMinuteAndLetsGoWhenStopped
 
     EXPECT_EQ(
         p.delegate->requirement(),
-        R"(identifier "dev.wexla.app" and anchor apple generic and certificate leaf[subject.OU] = "K7QW2ZR9TD")");
+        R"(identifier "dev.wexla.app" and anchor apple generic and certificate leaf[subject.OU] = ")" +
+            std::string(kTeamID) + "\"");  // the team the build admits (WEXLA_TEAM_ID)
     EXPECT_TRUE(p.delegate->shouldAcceptNewConnection([](const std::string&) { return true; }));
     for (const Row& row : rows) {
       p.clock = t0 + row.at;
