@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 namespace wexla::app {
@@ -12,20 +13,31 @@ namespace {
 
 constexpr std::string_view kWarningSeparator = " ⚠ ";
 
-std::string_view linkName(LinkState link) {
-  switch (link) {
-    case LinkState::held:
-      return "ok";
-    case LinkState::unreachable:
-      return "unreachable";
-    case LinkState::refused:
-      return "refused";
-    case LinkState::released:
-      return "released";
-    default:
-      return "idle";  // nothing asked of the helper, or its first answer is still on the way
-  }
-}
+// What each state of the helper link shows: its name in `status json`, the warning of the
+// status line, and the log line on entering it. In the order of LinkState.
+struct LinkTexts {
+  std::string_view name;
+  std::optional<std::string_view> warning;
+  std::string_view log;
+};
+// clang-format off
+constexpr LinkTexts kLinkTexts[] = {
+    {"idle", std::nullopt, "nothing holds the machine any more; the helper was asked to let go"},
+    // The first answer is still on the way: nothing to warn of yet.
+    {"idle", std::nullopt, "a hold began; asking the helper to keep the machine awake"},
+    {"ok", std::nullopt, "the helper holds the machine awake"},
+    {"released", "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)",
+     "the helper let go by itself (low battery, heat or its own restart); asking again in a minute"},
+    {"unreachable", "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep",
+     "the helper is unreachable; retrying every 30 seconds"},
+    {"refused", "helper từ chối ứng dụng này / the helper refused this application",
+     "the helper refused this application; retrying every 30 seconds"},
+};
+// clang-format on
+
+static_assert(std::size(kLinkTexts) == static_cast<std::size_t>(LinkState::refused) + 1);
+
+const LinkTexts& textsOf(LinkState link) { return kLinkTexts[static_cast<std::size_t>(link)]; }
 
 struct tm localParts(WallTime at) {
   const time_t seconds =
@@ -48,19 +60,9 @@ std::string pidList(const std::vector<std::int32_t>& pids, std::string_view sepa
 
 }  // namespace
 
-std::optional<std::string_view> linkWarning(LinkState link) {
-  switch (link) {
-    case LinkState::unreachable:
-      return "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
-    case LinkState::refused:
-      return "helper từ chối ứng dụng này / the helper refused this application";
-    case LinkState::released:
-      return "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too "
-             "hot)";
-    default:
-      return std::nullopt;
-  }
-}
+std::optional<std::string_view> linkWarning(LinkState link) { return textsOf(link).warning; }
+
+std::string_view linkLogMessage(LinkState state) { return textsOf(state).log; }
 
 std::string clockText(WallTime at, WallTime now) {
   const struct tm parts = localParts(at);
@@ -142,7 +144,7 @@ std::string statusJson(const Holds& holds, LinkState link, const Now& now) {
   for (const std::string& entry : entries) list += (list.empty() ? "" : ", ") + entry;
   return std::string(R"({"held": )") + (any && link == LinkState::held ? "true" : "false") +
          R"(, "holds": [)" + list + R"(], "helper": ")" +
-         std::string(any ? linkName(link) : "idle") + "\"}";
+         std::string(any ? textsOf(link).name : "idle") + "\"}";
 }
 
 std::string errorLine(std::string_view text) {
@@ -153,25 +155,6 @@ std::string errorLine(std::string_view text) {
 std::string noProcessLine(std::string_view pidText) {
   const std::string pid(pidText);
   return "không có tiến trình " + pid + " / no process " + pid;
-}
-
-std::string_view linkLogMessage(LinkState state) {
-  switch (state) {
-    case LinkState::idle:
-      return "nothing holds the machine any more; the helper was asked to let go";
-    case LinkState::pending:
-      return "a hold began; asking the helper to keep the machine awake";
-    case LinkState::held:
-      return "the helper holds the machine awake";
-    case LinkState::released:
-      return "the helper let go by itself (low battery, heat or its own restart); asking again "
-             "in a minute";
-    case LinkState::unreachable:
-      return "the helper is unreachable; retrying every 30 seconds";
-    case LinkState::refused:
-      return "the helper refused this application; retrying every 30 seconds";
-  }
-  return {};
 }
 
 }  // namespace wexla::app

@@ -142,9 +142,8 @@ class UserService final : public ProcessWatch, public WakeTimer, public Applicat
 
   // ApplicationListener
   void linkChanged(LinkState state) override {
-    const bool trouble = state == LinkState::released || state == LinkState::unreachable ||
-                         state == LinkState::refused;
-    log(trouble ? LOG_WARNING : LOG_INFO, std::string(linkLogMessage(state)));
+    // The states the status line warns of.
+    log(linkWarning(state) ? LOG_WARNING : LOG_INFO, std::string(linkLogMessage(state)));
   }
 
  private:
