@@ -1,14 +1,14 @@
 #include "Command.hpp"
 
-#include <array>
+#include <algorithm>
 #include <limits>
 #include <vector>
+
+#include "ApplicationChannel.hpp"
 
 namespace wexla::app {
 
 namespace {
-
-constexpr std::array<std::string_view, 3> kHeartbeatWords{"busy", "working", "heartbeat"};
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -39,22 +39,16 @@ std::optional<std::int64_t> decimal(std::string_view word) {
 
 }  // namespace
 
-bool isFireAndForget(std::string_view text) {
-  for (const std::string_view prefix : kHeartbeatWords) {
-    if (text.starts_with(prefix)) return true;
-  }
-  return false;
-}
-
 Command parseCommand(std::string_view text) {
   Command command;
-  command.answered = !isFireAndForget(text);
+  command.answered = !channel::isFireAndForget(text);
   const std::vector<std::string_view> words = splitWords(text);
   using Kind = Command::Kind;
 
   // Any heartbeat text counts, "busybox" too: the tool sent it without waiting.
-  if (!command.answered || (!words.empty() && (words[0] == "busy" || words[0] == "working" ||
-                                               words[0] == "heartbeat"))) {
+  const auto& heartbeats = channel::kFireAndForgetWords;
+  if (!command.answered || (!words.empty() && std::find(heartbeats.begin(), heartbeats.end(),
+                                                        words[0]) != heartbeats.end())) {
     command.kind = Kind::busy;
     if (words.size() >= 2) {
       const auto minutes = decimal(words[1]);
