@@ -12,10 +12,12 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::vector<std::string_view> splitWords(std::string_view text) {
+// At most `most` words: no command has more, and a text of millions of words must not cost a
+// list of millions.
+std::vector<std::string_view> splitWords(std::string_view text, std::size_t most) {
   std::vector<std::string_view> words;
   std::size_t i = 0;
-  while (i < text.size()) {
+  while (i < text.size() && words.size() < most) {
     while (i < text.size() && isBlank(text[i])) ++i;
     const std::size_t start = i;
     while (i < text.size() && !isBlank(text[i])) ++i;
@@ -42,7 +44,8 @@ std::optional<std::int64_t> decimal(std::string_view word) {
 Command parseCommand(std::string_view text) {
   Command command;
   command.answered = !channel::isFireAndForget(text);
-  const std::vector<std::string_view> words = splitWords(text);
+  // One word past the longest command tells a longer text apart.
+  const std::vector<std::string_view> words = splitWords(text, 3);
   using Kind = Command::Kind;
 
   // Any heartbeat text counts, "busybox" too: the tool sent it without waiting.

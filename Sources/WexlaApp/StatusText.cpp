@@ -152,8 +152,16 @@ std::string statusJson(const Holds& holds, LinkState link, const Now& now) {
          std::string(any ? textsOf(link).name : "idle") + "\"}";
 }
 
+std::string cutText(std::string_view text, std::size_t bound) {
+  if (text.size() <= bound) return std::string(text);
+  std::size_t end = bound;
+  // Back to the first byte of a UTF-8 character, so the cut text stays valid where it was.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end)) + "…";
+}
+
 std::string errorLine(std::string_view text) {
-  return "không hiểu \"" + std::string(text) +
+  return "không hiểu \"" + cutText(text, kMaxQuotedText) +
          "\" — dùng / use: on, off, 2h, 45m, extend 30, while PID, status";
 }
 
