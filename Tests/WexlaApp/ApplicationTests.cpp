@@ -300,6 +300,9 @@ TEST(StatusText, TimesAreShownInLocalTime) {
   ::setenv("TZ", "<-0330>3:30", 1);
   ::tzset();
   EXPECT_EQ(rfc3339(start), "2026-12-06T09:40:00-03:30");
+  ::setenv("TZ", "XXX-5:30:15", 1);
+  ::tzset();
+  EXPECT_EQ(rfc3339(start), "2026-12-06T13:10:00Z");
   ::setenv("TZ", "UTC", 1);
   ::tzset();
   const std::pair<Instant::duration, const char*> lefts[] = {
