@@ -67,7 +67,9 @@ class ApplicationTest : public ::testing::Test {
     ::tzset();
   }
 
-  Now at(Instant::duration offset) { return {kStart.boot + offset, kStart.wall + offset}; }
+  Now at(Instant::duration offset) {
+    return {kStart.boot + offset, kStart.wallAt(kStart.boot + offset)};
+  }
 
   FakeWorld world;
   Application app{Settings{}, world, world, world, world};
