@@ -1,6 +1,8 @@
 #include "LoopSources.hpp"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/syslog.h>
@@ -10,7 +12,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,26 +31,41 @@ std::uint64_t microsecondsOf(Instant instant) {
       std::chrono::ceil<std::chrono::microseconds>(instant.time_since_epoch()).count());
 }
 
-// What tells a process from a later one given its number: its start time, in clock ticks since
-// boot. Nothing when there is no such process or it has ended (a zombie).
-std::optional<std::uint64_t> startTimeOf(std::int32_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  if (!std::getline(file, stat)) return std::nullopt;
+// What /proc says of a process: whether it lives, and what tells it from a later process given
+// its number, its start time in clock ticks since boot (nothing when it cannot be read).
+struct ProcessReading {
+  bool alive = false;
+  std::optional<std::uint64_t> startTime;
+};
+
+ProcessReading readProcess(std::int32_t pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    // Out of descriptors is no reason to drop a live process: ask the kernel the plain way.
+    const bool alive = errno != ENOENT && (::kill(pid, 0) == 0 || errno == EPERM);
+    return {alive, std::nullopt};
+  }
+  char stat[1024];
+  const ssize_t length = ::read(fd, stat, sizeof stat - 1);
+  ::close(fd);
+  if (length <= 0) return {};
+  stat[length] = '\0';
   // The name in parentheses may hold blanks and parentheses: the fields follow the last ')'.
-  const std::size_t close = stat.rfind(')');
-  if (close == std::string::npos) return std::nullopt;
+  const char* close = std::strrchr(stat, ')');
   char state = 0;
   unsigned long long start = 0;
   // State, then 18 fields, then the start time (fields 3 and 22 of proc(5)).
-  if (std::sscanf(
-          stat.c_str() + close + 1,
+  if (close == nullptr ||
+      std::sscanf(
+          close + 1,
           " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
-          &state, &start) != 2 ||
-      state == 'Z' || state == 'X') {
-    return std::nullopt;
+          &state, &start) != 2) {
+    return {};
   }
-  return start;
+  // A zombie has ended; it only waits for its parent.
+  if (state == 'Z' || state == 'X') return {};
+  return {true, start};
 }
 
 // The next look at the polled processes, on the loop's monotonic clock.
@@ -148,8 +164,9 @@ std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
   }
   const int error = fd < 0 ? errno : EMFILE;
   if (fd >= 0) ::close(fd);
-  watch->startTime = startTimeOf(pid);
-  if (!watch->startTime) return nullptr;
+  const ProcessReading reading = readProcess(pid);
+  if (!reading.alive) return nullptr;
+  watch->startTime = reading.startTime;
   if (!poll_) {
     sd_event_source* source = nullptr;
     if (sd_event_add_time(event_, &source, CLOCK_MONOTONIC, nextPoll(event_), 0, &onPoll, this) <
@@ -168,9 +185,15 @@ std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
   return watch;
 }
 
-bool ProcessWatches::running(const Watch& watch) const {
+bool ProcessWatches::running(Watch& watch) const {
   if (watch.source) return !readable(sd_event_source_get_io_fd(watch.source.get()));
-  return startTimeOf(watch.pid) == watch.startTime;
+  const ProcessReading reading = readProcess(watch.pid);
+  if (!reading.alive) return false;
+  if (!reading.startTime || !watch.startTime) {
+    if (!watch.startTime) watch.startTime = reading.startTime;
+    return true;
+  }
+  return *reading.startTime == *watch.startTime;
 }
 
 int ProcessWatches::onPidfd(sd_event_source*, int, std::uint32_t, void* userdata) {

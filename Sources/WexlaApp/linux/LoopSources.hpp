@@ -48,7 +48,8 @@ class ProcessWatches final : public ProcessWatch {
  private:
   struct Watch;
   std::unique_ptr<Watch> open(std::int32_t pid);
-  bool running(const Watch& watch) const;
+  // Looked at by polling, a watch learns its start time once it can be read.
+  bool running(Watch& watch) const;
   static int onPidfd(sd_event_source*, int, std::uint32_t, void* userdata);
   static int onPoll(sd_event_source*, std::uint64_t, void* userdata);
 
