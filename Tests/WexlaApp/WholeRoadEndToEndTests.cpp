@@ -24,6 +24,15 @@ namespace {
 using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
+// Just under the bus's limit of 128 MiB a message, so that a reply quoting it whole would be past
+// it. Under AddressSanitizer a smaller one: libsystemd grows its read buffer by realloc, which
+// the sanitizer always copies, so reading the whole text would take minutes.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kHugeText = 8 << 20;
+#else
+constexpr std::size_t kHugeText = 134'217'478;
+#endif
+
 const std::string kOnLine = "on — giữ máy thức tới khi tắt / holding until off";
 const std::string kUnreachable =
     " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
@@ -66,8 +75,10 @@ class WholeRoad : public ::testing::Test {
   void flood(const std::vector<std::string>& texts) const {
     BusRecorder replies(*session_, "dev.wexla.status");
     post(texts);
-    for (std::size_t seen = 0; seen == 0 || replies.texts(seen + 1, 500ms).size() > seen;) {
-      seen = replies.texts(std::max<std::size_t>(seen, 1), 10s).size();
+    for (std::size_t seen = 0;;) {
+      const std::size_t now = replies.texts(seen + 1, seen == 0 ? 10s : 500ms).size();
+      if (now == seen) break;
+      seen = now;
     }
   }
 
@@ -77,11 +88,11 @@ class WholeRoad : public ::testing::Test {
     app_->wait(5s);
   }
 
-  // The lines the stand-in logind printed within `limit`.
+  // The locks the stand-in logind handed out, until it is quiet for `limit`.
   std::size_t locksSeen(std::chrono::milliseconds limit) const {
-    std::size_t lines = 0;
-    while (logind_->readLine(limit)) ++lines;
-    return lines;
+    std::size_t locks = 0;
+    while (const auto line = logind_->readLine(limit)) locks += line->starts_with("inhibit");
+    return locks;
   }
 
   void startSystemServices() {
@@ -231,7 +242,7 @@ TEST_F(WholeRoad, HostileTextsAndBurstsLoseNoHold) {
   EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
   EXPECT_EQ(logind_->readLine(1s), lockedBy(*helper_));
 
-  flood({std::string(134'217'478, 'x')});
+  flood({std::string(kHugeText, 'x')});
   EXPECT_EQ(wexlactl({"status"}), kOnLine + "\n");
 
   std::vector<std::string> burst;
@@ -244,7 +255,7 @@ TEST_F(WholeRoad, HostileTextsAndBurstsLoseNoHold) {
     json = wexlactl({"status", "json"});
   }
   EXPECT_NE(json.find(R"("helper": "ok")"), std::string::npos) << json;
-  EXPECT_LE(locksSeen(1s), 40u);  // each lock and its release: a few dozen at most
+  EXPECT_LE(locksSeen(1s), 40u);  // a few dozen at most, not one for each "on"
 
   ChildProcess ended({"/bin/true"}, {});  // not reaped: a zombie
   std::this_thread::sleep_for(200ms);
