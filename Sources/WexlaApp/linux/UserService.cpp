@@ -20,8 +20,9 @@
 #include <map>
 #include <string>
 
+#include "AppLog.hpp"
 #include "Application.hpp"
-#include "Journal.hpp"
+#include "Desktop.hpp"
 #include "SdBus.hpp"
 #include "StatusText.hpp"
 #include "SystemBusHelper.hpp"
@@ -35,10 +36,6 @@ constexpr const char* kCenterPath = "/dev/wexla/DistributedNotificationCenter";
 constexpr const char* kCenterInterface = "dev.wexla.DistributedNotificationCenter";
 constexpr const char* kCommandName = "dev.wexla.command";
 constexpr const char* kStatusName = "dev.wexla.status";
-
-void log(int priority, const std::string& message) {
-  sd::writeJournal({"wexla", "dev.wexla.app", "app"}, priority, message);
-}
 
 std::string homeDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
@@ -108,6 +105,13 @@ class UserService final : public ProcessWatch, public WakeTimer, public Applicat
     sd_event_source_set_enabled(timer, SD_EVENT_OFF);
 
     if (const int r = connectSessionBus(); r != 0) return r;
+    desktop_.emplace(session_.get(), event, *app_, settings_.notifications, [this] {
+      app_->quit();
+      sd_event_exit(event_.get(), 0);
+    });
+    if (const int r = desktop_->start(); r < 0) {
+      log(LOG_WARNING, std::string("cannot show the tray icon: ") + std::strerror(-r));
+    }
     log(LOG_INFO, "application started; one agent heartbeat holds the machine for " +
                       std::to_string(settings_.busyMinutes) + " minutes");
     const int status = sd_event_loop(event);
@@ -144,6 +148,10 @@ class UserService final : public ProcessWatch, public WakeTimer, public Applicat
   void linkChanged(LinkState state) override {
     // The states the status line warns of.
     log(linkWarning(state) ? LOG_WARNING : LOG_INFO, std::string(linkLogMessage(state)));
+    if (desktop_) desktop_->linkChanged();
+  }
+  void statusChanged() override {
+    if (desktop_) desktop_->statusChanged();
   }
 
  private:
@@ -238,6 +246,7 @@ class UserService final : public ProcessWatch, public WakeTimer, public Applicat
   std::optional<SystemBusHelper> helper_;
   std::optional<Application> app_;
   sd::Bus session_;
+  std::optional<Desktop> desktop_;  // before the bus goes
   Settings settings_;
 };
 
