@@ -123,8 +123,10 @@ void StatusNotifierItem::changed() {
 void StatusNotifierItem::refresh() {
   const Indicator shown = owner_.indicator();
   std::string status = owner_.statusLine();
-  const bool newIcon = indicator_ != shown;
-  const bool newStatus = status != status_;
+  // The first time, before any host asked, there is nothing to announce.
+  const bool known = indicator_.has_value();
+  const bool newIcon = known && indicator_ != shown;
+  const bool newStatus = known && status != status_;
   indicator_ = shown;
   status_ = std::move(status);
   if (newIcon) emit(bus_, "NewIcon");
