@@ -14,7 +14,10 @@ PrivateBus::PrivateBus(const std::vector<std::string>& configuration) {
   std::vector<std::string> argv{"/usr/bin/dbus-daemon", "--nofork", "--nopidfile",
                                 "--print-address=1"};
   argv.insert(argv.end(), configuration.begin(), configuration.end());
-  daemon_ = std::make_unique<ChildProcess>(argv, std::vector<std::string>{"PATH=/usr/bin:/bin"});
+  // No data folders: the machine's own services (a notification daemon, say) are never started.
+  daemon_ = std::make_unique<ChildProcess>(
+      argv, std::vector<std::string>{"PATH=/usr/bin:/bin", "XDG_DATA_HOME=/nonexistent",
+                                     "XDG_DATA_DIRS=/nonexistent"});
   const auto line = daemon_->readLine(std::chrono::seconds(10));
   if (!line || line->empty()) throw std::runtime_error("dbus-daemon printed no address");
   address_ = *line;
