@@ -17,6 +17,7 @@
 #include "MenuModel.hpp"
 #import "StatusMenu.h"
 #include "StatusText.hpp"
+#import "UserNotices.h"
 #import "XPCHelper.h"
 
 namespace wexla::app {
@@ -89,6 +90,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     } else {
       logNotice(message);
     }
+    notices_.linkChanged(*app_);
   }
   void statusChanged() override { refresh(); }
 
@@ -141,6 +143,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   DispatchWakeTimer timer_;
   LoginItem login_;
   WexlaStatusMenu* menu_ = nil;
+  UserNotices notices_;
   std::optional<Application> app_;
 };
 
