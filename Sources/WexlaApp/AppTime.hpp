@@ -8,7 +8,7 @@ namespace wexla::app {
 
 // Holds expire on the helper's clock: it never steps back and it counts time asleep, so a wall
 // clock set back cannot stretch a hold and a night in a bag cannot shorten one.
-using BootClock = kit::BootClock;
+using BootClock = base::BootClock;
 
 using Instant = BootClock::time_point;
 using WallTime = std::chrono::system_clock::time_point;

@@ -8,7 +8,7 @@
 
 namespace wexla::kit {
 
-using Clock = BootClock;
+using Clock = base::BootClock;
 using TimePoint = Clock::time_point;
 
 // When the disable-sleep setting must be given up without being asked. Pure and reentrant.

@@ -38,8 +38,12 @@ class FakeWorld final : public HelperConnection,
     EXPECT_EQ(limit, 1000ms);
     calls.push_back("release");
   }
-  bool watch(std::int32_t pid) override { return running.contains(pid); }
-  void unwatch(std::int32_t) override {}
+  std::set<std::int32_t> watched;
+  bool watch(std::int32_t pid) override {
+    if (running.contains(pid)) watched.insert(pid);
+    return running.contains(pid);
+  }
+  void unwatch(std::int32_t pid) override { watched.erase(pid); }
   void wakeAt(std::optional<Instant> when) override { wake = when; }
   void linkChanged(LinkState state) override { logged.emplace_back(linkLogMessage(state)); }
 
@@ -95,6 +99,7 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
       {{{0, "extend 50"}, {30, "status"}}, "timer — giữ tới 14:00, còn 20m / holding until 14:00, 20m left"},
       {{{0, "extend 10"}, {20, "extend 80"}}, "timer — giữ tới 14:50, còn 1h20m / holding until 14:50, 1h20m left"},
       {{{0, "extend 0"}}, kOff},
+      {{{0, "extend 10080"}, {0, "extend 10080"}}, "timer — giữ tới 2026-12-13 13:10, còn 168h00m / holding until 2026-12-13 13:10, 168h00m left"},
       {{{0, "extend 99999999999999999999"}}, "timer — giữ tới 2026-12-13 13:10, còn 168h00m / holding until 2026-12-13 13:10, 168h00m left"},
       {{{0, "busy"}}, std::nullopt},
       {{{0, "busybox 3"}}, std::nullopt},
@@ -118,6 +123,8 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
       {{{0, "extend -5"}}, "không hiểu \"extend -5\"" + kUse},
       {{{0, "on"}}, kOn + " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep", HelperAnswer::unreachable},
       {{{0, "on"}}, kOn + " ⚠ helper từ chối ứng dụng này / the helper refused this application", HelperAnswer::refused},
+      {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "refused"})", HelperAnswer::refused},
+      {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "unreachable"})", HelperAnswer::unreachable},
       {{{0, "on"}}, kOn + " ⚠ helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)", HelperAnswer::no},
   };
   // clang-format on
@@ -153,9 +160,8 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
       {15, "tick", {"heartbeat", "check"}, held, 20},   // its answer is still on the way
       {20, "tick", {"heartbeat"}, held, 25},
       {25, "tick", {"heartbeat"}, held, 30},
-      {30, "tick", {"heartbeat", "check"}, held, 35},
+      {30, "tick", {"heartbeat"}, held, 35},              // one check under way at a time
       {31, "check no", {}, released, 91},                 // let go: asked again in a minute
-      {31, "check yes", {}, released, 91},                // the answer to the check of 15 s
       {35, "tick", {}, released, 91},
       {91, "tick", {"set 1"}, released, std::nullopt},
       {92, "set yes", {}, held, 97},
@@ -169,20 +175,27 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
       {170, "set yes", {}, held, 175},
       {171, "lost", {}, unreachable, 201},                // the helper left the bus
       {180, "off", {"set 0"}, idle, std::nullopt},        // one release, then nothing
+      {181, "set yes", {}, idle, std::nullopt},
       {200, "tick", {}, idle, std::nullopt},
       {201, "while 4242", {"set 1"}, pending, std::nullopt},
-      {202, "exit 4242", {"set 0"}, idle, std::nullopt},
-      {203, "extend 1", {"set 1"}, pending, 263},
+      {202, "exit 4242", {}, idle, std::nullopt},         // the set under way is not crossed
+      {202, "set yes", {"set 0"}, idle, std::nullopt},    // a late yes holds nothing: let go
+      {203, "extend 1", {}, pending, 263},
+      {203, "set yes", {"set 1"}, pending, 263},
       {204, "set yes", {}, held, 209},
       {263, "tick", {"set 0"}, idle, std::nullopt},       // the timer ran out
+      {264, "set yes", {}, idle, std::nullopt},
       {300, "on", {"set 1"}, pending, std::nullopt},
+      {300, "set busy", {}, pending, 301},                // the bus's limit: soon, not "down"
+      {301, "tick", {"set 1"}, pending, std::nullopt},
       {301, "quit", {"release"}, pending, std::nullopt},
   };
   // clang-format on
   const std::map<std::string, HelperAnswer> answers{{"yes", HelperAnswer::yes},
                                                     {"no", HelperAnswer::no},
                                                     {"unreachable", HelperAnswer::unreachable},
-                                                    {"refused", HelperAnswer::refused}};
+                                                    {"refused", HelperAnswer::refused},
+                                                    {"busy", HelperAnswer::busy}};
   for (const Step& step : steps) {
     const Now now = at(std::chrono::seconds(step.second));
     const std::string where = "at " + std::to_string(step.second) + " s: " + step.action;
@@ -264,6 +277,19 @@ TEST_F(ApplicationTest, ThePersonIsToldOnceWhenTheHelperStopsHoldingAndOnceWhenI
     }
     EXPECT_EQ(silent.after(app, now), std::nullopt) << "turned off, at " << second << " s";
   }
+}
+
+// Each process holds for itself, and every watch stops when the holds end.
+TEST_F(ApplicationTest, ProcessHoldsEndOneByOne) {
+  world.answer = HelperAnswer::yes;
+  app.handle("while 4242", kStart);
+  app.handle("while 4243", kStart);
+  app.processEnded(4242, kStart);
+  EXPECT_EQ(app.statusLine(kStart),
+            "while — giữ khi tiến trình 4243 còn chạy / holding while process 4243 runs");
+  EXPECT_EQ(world.watched, std::set<std::int32_t>{4243});
+  app.handle("off", kStart);
+  EXPECT_TRUE(world.watched.empty());
 }
 
 // The menu each state leaves, one row a state: the symbol, then each entry as its command text,

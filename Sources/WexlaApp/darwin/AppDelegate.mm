@@ -12,6 +12,7 @@
 
 #include "AppLog.h"
 #include "Application.hpp"
+#include "ApplicationChannel.hpp"
 #include "BundledTool.h"
 #include "DispatchSources.h"
 #include "MenuModel.hpp"
@@ -23,9 +24,6 @@
 namespace wexla::app {
 
 namespace {
-
-NSString* const kCommandName = @"dev.wexla.command";
-NSString* const kStatusName = @"dev.wexla.status";
 
 // busyMinutes in the user defaults of dev.wexla.app (`defaults write dev.wexla.app busyMinutes
 // -int 30`). A whole number only: a string, a Boolean or a fraction is out of range, which gives
@@ -162,7 +160,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   [[NSDistributedNotificationCenter defaultCenter]
              addObserver:self
                 selector:@selector(commandArrived:)
-                    name:wexla::app::kCommandName
+                    name:@(wexla::channel::kCommandName)
                   object:nil
       suspensionBehavior:NSNotificationSuspensionBehaviorDeliverImmediately];
   // The timer runs on a clock that stops asleep: whatever ran out meanwhile is settled on waking.
@@ -170,9 +168,9 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
                                                          selector:@selector(didWake:)
                                                              name:NSWorkspaceDidWakeNotification
                                                            object:nil];
-  // SIGTERM and SIGINT quit like the menu does, so the helper is released first.
+  // SIGTERM, SIGINT and SIGHUP quit like the menu does, so the helper is released first.
   _signalSources = [NSMutableArray array];
-  for (const int number : {SIGTERM, SIGINT}) {
+  for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
     std::signal(number, SIG_IGN);
     dispatch_source_t source = dispatch_source_create(
         DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(number), 0, dispatch_get_main_queue());
@@ -195,10 +193,11 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
                                               length:reply->size()
                                             encoding:NSUTF8StringEncoding];
   if (status == nil) return;
-  [[NSDistributedNotificationCenter defaultCenter] postNotificationName:wexla::app::kStatusName
-                                                                 object:status
-                                                               userInfo:nil
-                                                     deliverImmediately:YES];
+  [[NSDistributedNotificationCenter defaultCenter]
+      postNotificationName:@(wexla::channel::kStatusName)
+                    object:status
+                  userInfo:nil
+        deliverImmediately:YES];
 }
 
 - (void)didWake:(NSNotification*)notification {

@@ -26,13 +26,11 @@ class XPCHelper final : public HelperConnection {
   void releaseBeforeExit(std::chrono::milliseconds limit) override;
 
  private:
-  // Emptied by the first answer: the reply, the failure or the time limit, whichever comes first.
-  using Pending = std::shared_ptr<Reply>;
-
   NSXPCConnection* connection();
-  // The remote object; a failure of the call made through it answers `pending`.
-  id proxyAnswering(Pending pending);
-  void answer(const Pending& pending, HelperAnswer answer);
+  // The remote object; a failure of the call made through it answers `pending`. The first
+  // answer wins: the reply, the failure or the time limit, whichever comes first.
+  id proxyAnswering(OnceReply pending);
+  void answer(const OnceReply& pending, HelperAnswer answer);
   void connectionEnded(NSXPCConnection* connection, bool invalidated);
 
   std::function<void()> lost_;

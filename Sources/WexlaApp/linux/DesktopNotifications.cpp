@@ -1,5 +1,7 @@
 #include "DesktopNotifications.hpp"
 
+#include <sys/syslog.h>
+
 #include <cstring>
 #include <memory>
 

@@ -1,5 +1,6 @@
 #include "StatusNotifierItem.hpp"
 
+#include <sys/syslog.h>
 #include <unistd.h>
 
 #include <cstring>

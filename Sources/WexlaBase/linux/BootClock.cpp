@@ -2,7 +2,7 @@
 
 #include <time.h>
 
-namespace wexla::kit {
+namespace wexla::base {
 
 BootClock::time_point BootClock::now() noexcept {
   timespec ts{};
@@ -10,4 +10,4 @@ BootClock::time_point BootClock::now() noexcept {
   return time_point(std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec));
 }
 
-}  // namespace wexla::kit
+}  // namespace wexla::base

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace wexla::kit {
+namespace wexla::base {
 
 // The clock the heartbeats are timed on: it never steps back and it keeps counting while the
 // machine sleeps (CLOCK_BOOTTIME on Linux, the continuous clock on macOS). Setting the wall clock
@@ -17,4 +17,4 @@ struct BootClock {
   static time_point now() noexcept;
 };
 
-}  // namespace wexla::kit
+}  // namespace wexla::base

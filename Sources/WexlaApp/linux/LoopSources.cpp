@@ -1,0 +1,191 @@
+#include "LoopSources.hpp"
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "AppLog.hpp"
+
+namespace wexla::app {
+
+namespace {
+
+// Descriptors kept free for what the application cannot do without: reconnecting to a bus,
+// reading a file.
+constexpr std::uint64_t kReservedDescriptors = 16;
+
+std::uint64_t microsecondsOf(Instant instant) {
+  // Rounded up: a timer that fires early would find nothing due yet.
+  return static_cast<std::uint64_t>(
+      std::chrono::ceil<std::chrono::microseconds>(instant.time_since_epoch()).count());
+}
+
+// What tells a process from a later one given its number: its start time, in clock ticks since
+// boot. Nothing when there is no such process or it has ended (a zombie).
+std::optional<std::uint64_t> startTimeOf(std::int32_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(file, stat)) return std::nullopt;
+  // The name in parentheses may hold blanks and parentheses: the fields follow the last ')'.
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  char state = 0;
+  unsigned long long start = 0;
+  // State, then 18 fields, then the start time (fields 3 and 22 of proc(5)).
+  if (std::sscanf(
+          stat.c_str() + close + 1,
+          " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+          &state, &start) != 2 ||
+      state == 'Z' || state == 'X') {
+    return std::nullopt;
+  }
+  return start;
+}
+
+// The next look at the polled processes, on the loop's monotonic clock.
+std::uint64_t nextPoll(sd_event* event) {
+  std::uint64_t now = 0;
+  sd_event_now(event, CLOCK_MONOTONIC, &now);
+  return now + static_cast<std::uint64_t>(
+                   std::chrono::duration_cast<std::chrono::microseconds>(ProcessWatches::kPollEvery)
+                       .count());
+}
+
+bool readable(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, 0) > 0;
+}
+
+}  // namespace
+
+BootTimer::BootTimer(sd_event* event, std::function<void()> fire) : fire_(std::move(fire)) {
+  sd_event_source* source = nullptr;
+  if (sd_event_add_time(event, &source, CLOCK_BOOTTIME, 0, 1000, &onTimer, this) < 0) return;
+  source_.reset(source);
+  sd_event_source_set_enabled(source, SD_EVENT_OFF);
+}
+
+void BootTimer::wakeAt(std::optional<Instant> when) {
+  if (!when) {
+    sd_event_source_set_enabled(source_.get(), SD_EVENT_OFF);
+    return;
+  }
+  sd_event_source_set_time(source_.get(), microsecondsOf(*when));
+  sd_event_source_set_enabled(source_.get(), SD_EVENT_ONESHOT);
+}
+
+int BootTimer::onTimer(sd_event_source*, std::uint64_t, void* userdata) {
+  static_cast<BootTimer*>(userdata)->fire_();
+  return 0;
+}
+
+// A watch by pidfd (`source` set), or by its start time, looked at at every poll.
+struct ProcessWatches::Watch {
+  ProcessWatches* owner;
+  std::int32_t pid;
+  sd::EventSource source;  // owns the pidfd
+  std::optional<std::uint64_t> startTime;
+};
+
+ProcessWatches::ProcessWatches(sd_event* event, std::function<void(std::int32_t)> ended)
+    : event_(event), ended_(std::move(ended)) {
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  pidfdLimit_ = files.rlim_cur > kReservedDescriptors ? files.rlim_cur - kReservedDescriptors : 0;
+}
+
+ProcessWatches::~ProcessWatches() = default;
+
+bool ProcessWatches::watch(std::int32_t pid) {
+  if (const auto found = watches_.find(pid); found != watches_.end() && running(*found->second)) {
+    return true;
+  }
+  std::unique_ptr<Watch> watch = open(pid);
+  // No live process: an ended one with this number keeps its watch, so its end is still told.
+  if (!watch) return false;
+  // A new process with the number of one that ended unseen: the old end goes untold.
+  watches_[pid] = std::move(watch);
+  return true;
+}
+
+void ProcessWatches::unwatch(std::int32_t pid) {
+  watches_.erase(pid);
+  if (poll_ && std::none_of(watches_.begin(), watches_.end(),
+                            [](const auto& entry) { return !entry.second->source; })) {
+    poll_.reset();
+  }
+}
+
+std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
+  auto watch = std::make_unique<Watch>(Watch{this, pid, {}, {}});
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0 && errno == ESRCH) return nullptr;
+  if (fd >= 0 && static_cast<std::uint64_t>(fd) < pidfdLimit_) {
+    // Readable at once: the process has ended and waits for its parent (a zombie).
+    if (readable(fd)) {
+      ::close(fd);
+      return nullptr;
+    }
+    sd_event_source* source = nullptr;
+    if (sd_event_add_io(event_, &source, fd, EPOLLIN, &onPidfd, watch.get()) >= 0) {
+      sd_event_source_set_io_fd_own(source, 1);
+      watch->source.reset(source);
+      return watch;
+    }
+  }
+  const int error = fd < 0 ? errno : EMFILE;
+  if (fd >= 0) ::close(fd);
+  watch->startTime = startTimeOf(pid);
+  if (!watch->startTime) return nullptr;
+  if (!poll_) {
+    sd_event_source* source = nullptr;
+    if (sd_event_add_time(event_, &source, CLOCK_MONOTONIC, nextPoll(event_), 0, &onPoll, this) <
+        0) {
+      return nullptr;
+    }
+    poll_.reset(source);
+    sd_event_source_set_enabled(source, SD_EVENT_ON);
+  }
+  if (!toldOfPolling_) {
+    toldOfPolling_ = true;
+    log(LOG_WARNING, std::string("no process descriptor for while (") + std::strerror(error) +
+                         "); looking at such processes every " +
+                         std::to_string(kPollEvery.count()) + " seconds instead");
+  }
+  return watch;
+}
+
+bool ProcessWatches::running(const Watch& watch) const {
+  if (watch.source) return !readable(sd_event_source_get_io_fd(watch.source.get()));
+  return startTimeOf(watch.pid) == watch.startTime;
+}
+
+int ProcessWatches::onPidfd(sd_event_source*, int, std::uint32_t, void* userdata) {
+  const auto* watch = static_cast<Watch*>(userdata);
+  watch->owner->ended_(watch->pid);
+  return 0;
+}
+
+int ProcessWatches::onPoll(sd_event_source* source, std::uint64_t, void* userdata) {
+  auto* self = static_cast<ProcessWatches*>(userdata);
+  std::vector<std::int32_t> gone;
+  for (const auto& [pid, watch] : self->watches_) {
+    if (!watch->source && !self->running(*watch)) gone.push_back(pid);
+  }
+  sd_event_source_set_time(source, nextPoll(self->event_));
+  // Each end is handled by the application, which unwatches it (and may drop the poll source).
+  for (const std::int32_t pid : gone) self->ended_(pid);
+  return 0;
+}
+
+}  // namespace wexla::app
