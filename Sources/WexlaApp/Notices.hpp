@@ -5,6 +5,7 @@
 
 #include "AppTime.hpp"
 #include "Application.hpp"
+#include "RepeatLimiter.hpp"
 
 namespace wexla::app {
 
@@ -21,7 +22,9 @@ struct Notice {
 
 // Decides when to tell: once as trouble begins (the status line's warning is the reason), once
 // when the helper holds again, and never per retry, per tick or per command text. An episode that
-// ends because every hold ended is not told.
+// ends because every hold ended is not told. Anyone on the session can start and end holds, so
+// trouble is told at most a few times a minute; one held back is told once that minute is over,
+// if it lasts, and its end is told only if it was.
 class Notices {
  public:
   // Turned off, it tells nothing but still follows the application.
@@ -33,6 +36,8 @@ class Notices {
  private:
   bool enabled_;
   bool troubled_ = false;
+  bool told_ = false;  // of the trouble under way
+  base::RepeatLimiter limiter_;
 };
 
 }  // namespace wexla::app

@@ -88,9 +88,11 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     } else {
       logNotice(message);
     }
-    notices_.linkChanged(*app_);
   }
-  void statusChanged() override { refresh(); }
+  void statusChanged() override {
+    refresh();
+    notices_.statusChanged(*app_);
+  }
 
   void chosen(const MenuItem& item) override {
     switch (item.kind) {

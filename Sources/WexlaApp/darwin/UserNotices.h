@@ -15,8 +15,8 @@ class UserNotices {
   UserNotices(const UserNotices&) = delete;
   UserNotices& operator=(const UserNotices&) = delete;
 
-  // After each change of the helper link.
-  void linkChanged(const Application& app);
+  // After each change of the application's status.
+  void statusChanged(const Application& app);
 
  private:
   Notices notices_;

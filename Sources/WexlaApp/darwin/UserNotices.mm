@@ -77,7 +77,7 @@ void deliver(const Notice& notice) {
 
 UserNotices::UserNotices() : notices_(wanted()) {}
 
-void UserNotices::linkChanged(const Application& app) {
+void UserNotices::statusChanged(const Application& app) {
   if (const auto notice = notices_.after(app, Now::current())) deliver(*notice);
 }
 

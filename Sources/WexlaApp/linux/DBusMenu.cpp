@@ -72,8 +72,20 @@ int appendValue(sd_bus_message* m, const Property& property) {
   return sd_bus_message_append(m, "v", signature, property.number);
 }
 
-// The names a host asked for; none means all.
+// The ids a host named; nothing is read once `r` holds an error.
+std::vector<std::int32_t> readIds(sd_bus_message* m, int& r) {
+  if (r < 0) return {};
+  const void* data = nullptr;
+  std::size_t size = 0;
+  r = sd_bus_message_read_array(m, 'i', &data, &size);
+  std::vector<std::int32_t> ids(r >= 0 ? size / sizeof(std::int32_t) : 0);
+  if (!ids.empty()) std::memcpy(ids.data(), data, ids.size() * sizeof(std::int32_t));
+  return ids;
+}
+
+// The names a host asked for, none meaning all; nothing is read once `r` holds an error.
 std::vector<std::string> readNames(sd_bus_message* m, int& r) {
+  if (r < 0) return {};
   char** strv = nullptr;
   r = sd_bus_message_read_strv(m, &strv);
   std::vector<std::string> names;
@@ -208,11 +220,8 @@ int DBusMenu::onGetLayout(sd_bus_message* m, void* userdata, sd_bus_error* error
 
 int DBusMenu::onGetGroupProperties(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* self = static_cast<DBusMenu*>(userdata);
-  const void* data = nullptr;
-  std::size_t size = 0;
-  int r = sd_bus_message_read_array(m, 'i', &data, &size);
-  std::vector<std::int32_t> ids(size / sizeof(std::int32_t));
-  if (r >= 0 && size > 0) std::memcpy(ids.data(), data, ids.size() * sizeof(std::int32_t));
+  int r = 0;
+  std::vector<std::int32_t> ids = readIds(m, r);
   const std::vector<std::string> names = readNames(m, r);
   if (r < 0) return r;
   if (ids.empty()) {  // all of them
@@ -312,12 +321,9 @@ int DBusMenu::onAboutToShow(sd_bus_message* m, void* userdata, sd_bus_error*) {
 
 int DBusMenu::onAboutToShowGroup(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* self = static_cast<DBusMenu*>(userdata);
-  const void* data = nullptr;
-  std::size_t size = 0;
-  int r = sd_bus_message_read_array(m, 'i', &data, &size);
+  int r = 0;
+  const std::vector<std::int32_t> ids = readIds(m, r);
   if (r < 0) return r;
-  std::vector<std::int32_t> ids(size / sizeof(std::int32_t));
-  if (size > 0) std::memcpy(ids.data(), data, ids.size() * sizeof(std::int32_t));
   const std::uint32_t before = self->revision_;
   self->opening_();
   std::vector<std::int32_t> updated;

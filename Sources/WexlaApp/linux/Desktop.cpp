@@ -14,7 +14,8 @@ Desktop::Desktop(sd_bus* session, sd_event* event, Application& app, bool notifi
       notifications_(session),
       tray_(session, event, *this, themePath_) {}
 
-void Desktop::linkChanged() {
+void Desktop::statusChanged() {
+  tray_.changed();
   const Now now = Now::current();
   if (const auto notice = notices_.after(app_, now)) {
     notifications_.show(notice->title, notice->body, iconFor(app::indicator(app_, now)), true);

@@ -24,9 +24,8 @@ class Desktop final : public TrayOwner {
 
   // Puts the icon on the bus; a negative errno when it cannot.
   int start() { return tray_.start(); }
-  // After each change of the application's status, and of its link to the helper.
-  void statusChanged() { tray_.changed(); }
-  void linkChanged();
+  // After each change of the application's status: the icon follows, and a notice may be due.
+  void statusChanged();
 
   std::vector<MenuItem> menu() override;
   Indicator indicator() override;

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "AppLog.hpp"
+#include "NameOwner.hpp"
 
 namespace wexla::app {
 
@@ -101,9 +102,7 @@ int StatusNotifierItem::start() {
   sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IDLE);
   sd_event_source_set_enabled(source, SD_EVENT_OFF);
   refresh();
-  const std::string rule = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                           "path='/org/freedesktop/DBus',interface='org.freedesktop.DBus'," +
-                           "member='NameOwnerChanged',arg0='" + kWatcherName + "'";
+  const std::string rule = nameOwnerRule(kWatcherName);
   if ((r = sd_bus_add_match_async(bus_, &slot, rule.c_str(), &onWatcherChanged, nullptr, this)) <
       0) {
     return r;
@@ -199,10 +198,9 @@ int StatusNotifierItem::onRegistered(sd_bus_message* m, void* userdata, sd_bus_e
 }
 
 int StatusNotifierItem::onWatcherChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
-  const char* name = nullptr;
   const char* previous = nullptr;
   const char* next = nullptr;
-  if (sd_bus_message_read(m, "sss", &name, &previous, &next) >= 0 && next[0] != '\0') {
+  if (readNameOwners(m, &previous, &next) && next[0] != '\0') {
     static_cast<StatusNotifierItem*>(userdata)->registerItem();
   }
   return 0;

@@ -91,7 +91,6 @@ class UserService final : public ApplicationListener {
     // The states the status line warns of.
     linkLog_->write(linkWarning(state) ? LOG_WARNING : LOG_INFO,
                     std::string(linkLogMessage(state)));
-    if (desktop_) desktop_->linkChanged();
   }
   void statusChanged() override {
     if (desktop_) desktop_->statusChanged();
