@@ -53,6 +53,12 @@ std::optional<std::string> Application::handle(std::string_view text, const Now&
   return statusLine(now);
 }
 
+void Application::endManualHold(const Now& now) {
+  holds_.setManual(false);
+  settle(now.boot);
+  report();
+}
+
 void Application::tick(const Now& now) {
   // A hold that ran out is released, not heartbeated once more.
   settle(now.boot);

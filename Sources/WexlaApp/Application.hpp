@@ -53,6 +53,9 @@ class Application {
 
   // The reply to post, or nothing for the heartbeat texts, which are never answered.
   std::optional<std::string> handle(std::string_view text, const Now& now);
+  // Unticking "Keep awake" in the menu: the manual hold ends, every other hold stays. No command
+  // text says this, so the menu calls it directly.
+  void endManualHold(const Now& now);
   void tick(const Now& now);
   void processEnded(std::int32_t pid, const Now& now);
   // The helper went away: it left the bus, or its connection was interrupted.

@@ -91,9 +91,18 @@ std::string timeLeftText(Instant::duration left) {
 }
 
 std::string rfc3339(WallTime at) {
-  const struct tm parts = localParts(at);
-  const long offset = parts.tm_gmtoff / 60;
+  struct tm parts = localParts(at);
   char text[96];
+  if (parts.tm_gmtoff % 60 != 0) {
+    // An offset with seconds has no RFC 3339 form: the same instant in UTC instead.
+    const time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
+    gmtime_r(&seconds, &parts);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+  }
+  const long offset = parts.tm_gmtoff / 60;
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
                 parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
                 parts.tm_sec, offset < 0 ? '-' : '+', std::labs(offset) / 60,

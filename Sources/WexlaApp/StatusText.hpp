@@ -36,7 +36,8 @@ std::string noProcessLine(std::string_view pidText);
 std::string clockText(WallTime at, WallTime now);
 // "1h20m", "26h05m", or "45m" under an hour, rounded up to the minute.
 std::string timeLeftText(Instant::duration left);
-// RFC 3339 in local time with its offset: "2026-12-06T14:30:00+07:00".
+// RFC 3339 in local time with its offset: "2026-12-06T14:30:00+07:00"; in UTC ("…Z") where the
+// local offset has seconds, which RFC 3339 cannot write.
 std::string rfc3339(WallTime at);
 
 // The log line for entering a state of the helper link.

@@ -3,7 +3,10 @@
 // wexlactl, wexla and wexla_helper, with stand-ins for logind and polkit. The helper's lock shows
 // as lines of the stand-in logind.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,10 +31,7 @@ class WholeRoad : public ::testing::Test {
     session_ = std::make_unique<PrivateBus>(PrivateBus::session());
     system_ = std::make_unique<PrivateBus>(
         PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
-    logind_ = start({WEXLA_FAKE_LOGIND_PATH});
-    ASSERT_EQ(logind_->readLine(10s), "ready");
-    polkit_ = start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string()});
-    ASSERT_EQ(polkit_->readLine(10s), "ready");
+    startSystemServices();
     startHelper();
   }
 
@@ -47,6 +47,48 @@ class WholeRoad : public ::testing::Test {
   }
   std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const {
     return std::make_unique<ChildProcess>(argv, environment());
+  }
+
+  // Posts command texts as wexlactl would, without waiting: as fast as a flood comes.
+  void post(const std::vector<std::string>& texts) const {
+    const sd::Bus bus = session_->connect();
+    ASSERT_TRUE(bus);
+    for (const std::string& text : texts) {
+      ASSERT_GE(sd_bus_emit_signal(bus.get(), "/dev/wexla/DistributedNotificationCenter",
+                                   "dev.wexla.DistributedNotificationCenter", "Notification", "ss",
+                                   "dev.wexla.command", text.c_str()),
+                0);
+    }
+    ASSERT_GE(sd_bus_flush(bus.get()), 0);
+  }
+
+  // Posts a flood and waits until its replies stop coming, so none is taken for a later one's.
+  void flood(const std::vector<std::string>& texts) const {
+    BusRecorder replies(*session_, "dev.wexla.status");
+    post(texts);
+    for (std::size_t seen = 0; seen == 0 || replies.texts(seen + 1, 500ms).size() > seen;) {
+      seen = replies.texts(std::max<std::size_t>(seen, 1), 10s).size();
+    }
+  }
+
+  // Ends the application of SetUp; the caller starts its own.
+  void stopApp() {
+    app_->signal(SIGTERM);
+    app_->wait(5s);
+  }
+
+  // The lines the stand-in logind printed within `limit`.
+  std::size_t locksSeen(std::chrono::milliseconds limit) const {
+    std::size_t lines = 0;
+    while (logind_->readLine(limit)) ++lines;
+    return lines;
+  }
+
+  void startSystemServices() {
+    logind_ = start({WEXLA_FAKE_LOGIND_PATH});
+    ASSERT_EQ(logind_->readLine(10s), "ready");
+    polkit_ = start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string()});
+    ASSERT_EQ(polkit_->readLine(10s), "ready");
   }
 
   void startHelper() {

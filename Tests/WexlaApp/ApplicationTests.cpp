@@ -68,7 +68,9 @@ class ApplicationTest : public ::testing::Test {
     ::tzset();
   }
 
-  Now at(Instant::duration offset) { return {kStart.boot + offset, kStart.wall + offset}; }
+  Now at(Instant::duration offset) {
+    return {kStart.boot + offset, kStart.wallAt(kStart.boot + offset)};
+  }
 
   FakeWorld world;
   Application app{Settings{}, world, world, world, world};
@@ -234,7 +236,8 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
 
 // What the person is told as the link changes, one step a row with the helper's answer to every
 // call from then on: once as trouble begins, with the status's warning ("!"), once when the
-// helper holds again, with the status ("+"); nothing per retry or text, nor when the holds end.
+// helper holds again, with the status ("+"); nothing per retry or text, nor when the holds end,
+// and trouble at most three times a minute.
 TEST_F(ApplicationTest, ThePersonIsToldOnceWhenTheHelperStopsHoldingAndOnceWhenItHoldsAgain) {
   using enum HelperAnswer;
   const std::string warn = "! helper ";
@@ -252,6 +255,11 @@ TEST_F(ApplicationTest, ThePersonIsToldOnceWhenTheHelperStopsHoldingAndOnceWhenI
       {176, "on", unreachable, warn + "không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep"},
       {177, "off", yes, ""},                    // the holds ended: nothing to tell
       {178, "extend 5", refused, warn + "từ chối ứng dụng này / the helper refused this application"},
+      {179, "off", yes, ""},
+      {180, "on", unreachable, warn + "không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep"},
+      {181, "off", yes, ""},
+      {182, "on", unreachable, ""},             // a fourth in a minute waits for the next
+      {240, "tick", unreachable, warn + "không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep"},
   };
   // clang-format on
   Notices told(true);
@@ -293,39 +301,66 @@ TEST_F(ApplicationTest, ProcessHoldsEndOneByOne) {
 }
 
 // The menu each state leaves, one row a state: the symbol, then each entry as its command text,
-// wexlactl word or kind, ticked with "✓" and greyed out in parentheses.
+// wexlactl word or kind (a label below the status line as its title), ticked with "✓" and greyed
+// out in parentheses. "untick" chooses the ticked Keep awake.
 TEST_F(ApplicationTest, TheMenuFollowsTheApplication) {
   const auto entries = [](const std::vector<MenuItem>& items) {
     std::string text;
     for (const MenuItem& item : items) {
-      static const char* const kKinds[] = {"status", "-", "", "hooks", "", "login", "quit"};
+      static const char* const kKinds[] = {
+          "status",           "-",        "", "hooks", "", "login", "quit", "untick", "install",
+          "open-login-items", "uninstall"};
       std::string entry =
           item.argument.empty() ? kKinds[static_cast<int>(item.kind)] : item.argument;
+      if (item.kind == MenuItem::Kind::label && &item != &items.front()) entry = item.title;
       if (item.checked) entry = "✓" + entry;
       text += (text.empty() ? "" : ", ") + (item.enabled ? entry : "(" + entry + ")");
     }
     return text;
   };
+  struct Row {
+    std::vector<std::string> actions;
+    std::optional<HelperAnswer> answer;  // to every call to the helper
+    LoginItem login;
+    HelperInstall helper;
+    Indicator symbol;
+    std::string menu;
+  };
   using enum Indicator;
-  const std::string hooks = "-, hooks, -, ";
-  const std::tuple<const char*, std::optional<HelperAnswer>, LoginItem, Indicator, std::string>
-      rows[] = {
-          {"status", HelperAnswer::yes, LoginItem::unavailable, idle,
-           "(status), -, on, extend 60, extend 120, (off), " + hooks + "quit"},
-          {"on", HelperAnswer::yes, LoginItem::off, held,
-           "(status), -, ✓off, extend 60, extend 120, off, " + hooks + "login, -, quit"},
-          {"extend 60", HelperAnswer::refused, LoginItem::on, trouble,
-           "(status), -, on, extend 60, extend 120, off, " + hooks + "✓login, -, quit"},
-          {"busy", std::nullopt, LoginItem::unavailable, idle,  // the helper's answer is on the way
-           "(status), -, on, extend 60, extend 120, off, " + hooks + "quit"},
-      };
-  for (const auto& [text, answer, login, symbol, expected] : rows) {
+  using enum HelperInstall;
+  const std::string top = "(status), -, on, extend 60, extend 120, off, -, hooks, -, ";
+  // clang-format off
+  const Row rows[] = {
+      {{"status"}, HelperAnswer::yes, LoginItem::unavailable, unavailable, idle,
+       "(status), -, on, extend 60, extend 120, (off), -, hooks, -, quit"},
+      {{"on"}, HelperAnswer::yes, LoginItem::off, notRegistered, held,
+       "(status), -, ✓untick, extend 60, extend 120, off, -, hooks, -, (Helper chưa được cài / Helper not installed), install, -, login, -, quit"},
+      {{"extend 60"}, HelperAnswer::refused, LoginItem::on, awaitingApproval, trouble,
+       top + "(Helper đang chờ được cho phép / Helper awaiting approval), open-login-items, uninstall, -, ✓login, -, quit"},
+      {{"busy"}, std::nullopt, LoginItem::unavailable, enabled, idle,  // the helper's answer is on the way
+       top + "(Helper đã được cài / Helper installed), uninstall, -, quit"},
+      // Unticking ends the manual hold alone: the agent's stays.
+      {{"busy", "on", "untick"}, HelperAnswer::yes, LoginItem::off, notFound, held,
+       top + "(macOS không tìm thấy helper / macOS cannot find the helper), install, -, login, -, quit"},
+      {{"on", "untick"}, HelperAnswer::yes, LoginItem::unavailable, byHand, idle,
+       "(status), -, on, extend 60, extend 120, (off), -, hooks, -, (Helper đã được cài bằng tay / Helper installed by hand), -, quit"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
     FakeWorld fresh;
-    fresh.answer = answer;
+    fresh.answer = row.answer;
     Application application(Settings{}, fresh, fresh, fresh, fresh);
-    application.handle(text, kStart);
-    EXPECT_EQ(indicator(application, kStart), symbol) << text;
-    EXPECT_EQ(entries(menuItems(application, kStart, login)), expected) << text;
+    for (const std::string& action : row.actions) {
+      if (action != "untick") {
+        application.handle(action, kStart);
+        continue;
+      }
+      const auto items = menuItems(application, kStart, row.login, row.helper);
+      ASSERT_EQ(items[2].kind, MenuItem::Kind::endManual) << row.menu;
+      application.endManualHold(kStart);
+    }
+    EXPECT_EQ(indicator(application, kStart), row.symbol) << row.menu;
+    EXPECT_EQ(entries(menuItems(application, kStart, row.login, row.helper)), row.menu);
   }
   EXPECT_EQ(entries(menuItems(app, kStart, LoginItem::off)[7].items),
             "install-claude-hooks, uninstall-claude-hooks, -, install-codex-hooks, "
@@ -348,6 +383,9 @@ TEST(StatusText, TimesAreShownInLocalTime) {
   ::setenv("TZ", "<-0330>3:30", 1);
   ::tzset();
   EXPECT_EQ(rfc3339(start), "2026-12-06T09:40:00-03:30");
+  ::setenv("TZ", "XXX-5:30:15", 1);
+  ::tzset();
+  EXPECT_EQ(rfc3339(start), "2026-12-06T13:10:00Z");
   ::setenv("TZ", "UTC", 1);
   ::tzset();
   const std::pair<Instant::duration, const char*> lefts[] = {

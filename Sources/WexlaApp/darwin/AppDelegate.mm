@@ -13,6 +13,7 @@
 #include "AppLog.h"
 #include "Application.hpp"
 #include "ApplicationChannel.hpp"
+#include "BundledHelper.h"
 #include "BundledTool.h"
 #include "DispatchSources.h"
 #include "MenuModel.hpp"
@@ -61,7 +62,8 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
       : helper_([this] { app_->helperLost(Now::current()); }),
         processes_([this](std::int32_t pid) { app_->processEnded(pid, Now::current()); }),
         timer_([this] { app_->tick(Now::current()); }),
-        login_(loginItem()) {
+        login_(loginItem()),
+        install_(bundledHelperState()) {
     const SettingsReading reading = readSettings();
     if (!reading.problem.empty()) {
       logError("the user defaults of dev.wexla.app: " + reading.problem + "; using the defaults");
@@ -100,6 +102,9 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
         // As a text from wexlactl; its reply is for wexlactl, the menu shows the status.
         app_->handle(item.argument, Now::current());
         break;
+      case MenuItem::Kind::endManual:
+        app_->endManualHold(Now::current());
+        break;
       case MenuItem::Kind::hook:
         runBundledTool(item.argument, [](int status, const std::string& output) {
           showMessage(@(hookMessage(status, output).c_str()), status != 0);
@@ -107,6 +112,21 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
         break;
       case MenuItem::Kind::startAtLogin:
         toggleStartAtLogin();
+        break;
+      case MenuItem::Kind::installHelper:
+        if (const auto problem = installBundledHelper()) showMessage(@(problem->c_str()), true);
+        install_ = bundledHelperState();
+        refresh();
+        break;
+      case MenuItem::Kind::openLoginItems:
+        openLoginItems();
+        break;
+      case MenuItem::Kind::uninstallHelper:
+        uninstallBundledHelper([this](std::optional<std::string> problem) {
+          if (problem) showMessage(@(problem->c_str()), true);
+          install_ = bundledHelperState();
+          refresh();
+        });
         break;
       case MenuItem::Kind::quit:
         [NSApp terminate:nil];
@@ -116,14 +136,16 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     }
   }
   void opening() override {
-    login_ = loginItem();  // the user may have changed it in System Settings
+    // The user may have changed either in System Settings.
+    login_ = loginItem();
+    install_ = bundledHelperState();
     refresh();
   }
 
  private:
   void refresh() {
     const Now now = Now::current();
-    [menu_ showItems:menuItems(*app_, now, login_) indicator:indicator(*app_, now)];
+    [menu_ showItems:menuItems(*app_, now, login_, install_) indicator:indicator(*app_, now)];
   }
 
   void toggleStartAtLogin() {
@@ -142,6 +164,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   DispatchProcessWatch processes_;
   DispatchWakeTimer timer_;
   LoginItem login_;
+  HelperInstall install_;
   WexlaStatusMenu* menu_ = nil;
   UserNotices notices_;
   std::optional<Application> app_;

@@ -10,6 +10,9 @@
 
 namespace wexla::app {
 
+// Whether launchd offers the helper's Mach service, however the helper was installed.
+bool helperServiceOffered();
+
 // The helper's Mach service, called without ever blocking the main queue: each call carries its
 // own time limit, and its answer comes back on the main queue. The connection is made on first
 // use, and again after it was invalidated.

@@ -18,15 +18,6 @@ constexpr const char* kMachService = "dev.wexla.helper";
 constexpr std::int64_t kCallLimitNanos =
     std::chrono::nanoseconds(HelperConnection::kCallLimit).count();
 
-// Whether launchd offers the helper's service. A connection invalidated before the helper ever
-// answered, while the service is offered, was turned away by the helper's signature check.
-bool serviceOffered() {
-  mach_port_t port = MACH_PORT_NULL;
-  if (bootstrap_look_up(bootstrap_port, kMachService, &port) != KERN_SUCCESS) return false;
-  mach_port_deallocate(mach_task_self(), port);
-  return true;
-}
-
 // An interruption is a helper that went away (crashed, restarted), never a refusal: the
 // listener turns a peer away by invalidating its connection.
 bool connectionRejected(NSError* error) {
@@ -34,6 +25,13 @@ bool connectionRejected(NSError* error) {
 }
 
 }  // namespace
+
+bool helperServiceOffered() {
+  mach_port_t port = MACH_PORT_NULL;
+  if (bootstrap_look_up(bootstrap_port, kMachService, &port) != KERN_SUCCESS) return false;
+  mach_port_deallocate(mach_task_self(), port);
+  return true;
+}
 
 XPCHelper::XPCHelper(std::function<void()> lost) : lost_(std::move(lost)) {}
 
@@ -111,7 +109,9 @@ id XPCHelper::proxyAnswering(OnceReply pending) {
     answer(pending, HelperAnswer::unreachable);
   });
   return [connection remoteObjectProxyWithErrorHandler:^(NSError* error) {
-    const bool refused = fresh && connectionRejected(error) && serviceOffered();
+    // Invalidated before the helper ever answered, while its service is offered: the helper's
+    // signature check turned this application away.
+    const bool refused = fresh && connectionRejected(error) && helperServiceOffered();
     dispatch_async(dispatch_get_main_queue(), ^{
       answer(pending, refused ? HelperAnswer::refused : HelperAnswer::unreachable);
     });

@@ -36,6 +36,9 @@ void Desktop::choose(const MenuItem& item) {
       // As a text from wexlactl; its reply is for wexlactl, the icon shows the status.
       app_.handle(item.argument, Now::current());
       break;
+    case MenuItem::Kind::endManual:
+      app_.endManualHold(Now::current());
+      break;
     case MenuItem::Kind::hook:
       runWexlactl(event_, item.argument, [this](int status, const std::string& output) {
         notifications_.show("Wexla", hookMessage(status, output), iconFor(indicator()), false);

@@ -139,6 +139,9 @@ std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
     sd_event_source* source = nullptr;
     if (sd_event_add_io(event_, &source, fd, EPOLLIN, &onPidfd, watch.get()) >= 0) {
       sd_event_source_set_io_fd_own(source, 1);
+      // Texts first: a `while` for a number whose process ended unseen is answered for the process
+      // that has the number now, and that old end is then never told.
+      sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IDLE);
       watch->source.reset(source);
       return watch;
     }
