@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "AppLog.hpp"
 #include "NameOwner.hpp"
@@ -19,6 +20,8 @@ constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
 constexpr const char* kMenuPath = "/MenuBar";
 constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
+constexpr int kRetries = 5;
+constexpr std::uint64_t kRetryMicros = 1'000'000;
 
 void emit(sd_bus* bus, const char* member) {
   sd_bus_emit_signal(bus, kItemPath, kItemInterface, member, "");
@@ -101,6 +104,11 @@ int StatusNotifierItem::start() {
   refresh_.reset(source);
   sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IDLE);
   sd_event_source_set_enabled(source, SD_EVENT_OFF);
+  if ((r = sd_event_add_time(event_, &source, CLOCK_MONOTONIC, 0, 0, &onRetry, this)) < 0) {
+    return r;
+  }
+  retry_.reset(source);
+  sd_event_source_set_enabled(source, SD_EVENT_OFF);
   refresh();
   const std::string rule = nameOwnerRule(kWatcherName);
   if ((r = sd_bus_add_match_async(bus_, &slot, rule.c_str(), &onWatcherChanged, nullptr, this)) <
@@ -182,18 +190,31 @@ int StatusNotifierItem::onNameAcquired(sd_bus_message* m, void* userdata, sd_bus
 
 int StatusNotifierItem::onRegistered(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* self = static_cast<StatusNotifierItem*>(userdata);
-  if (const sd_bus_error* error = sd_bus_message_get_error(m)) {
-    if (!self->toldNoWatcher_) {
-      self->toldNoWatcher_ = true;
-      log(LOG_INFO, std::string("no tray icon for now: nothing on the session bus shows one (") +
-                        (error->message != nullptr ? error->message : error->name) +
-                        "); it appears when the desktop's StatusNotifierWatcher starts");
-    }
+  const sd_bus_error* error = sd_bus_message_get_error(m);
+  if (error == nullptr) {
+    self->toldNoWatcher_ = false;
+    log(LOG_INFO,
+        "the tray icon is registered with the desktop's StatusNotifierWatcher as " + self->name_);
     return 0;
   }
-  self->toldNoWatcher_ = false;
-  log(LOG_INFO,
-      "the tray icon is registered with the desktop's StatusNotifierWatcher as " + self->name_);
+  const std::string why = error->message != nullptr ? error->message : error->name;
+  if (sd_bus_error_has_name(error, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
+      sd_bus_error_has_name(error, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
+    // Its name changing hands brings us back.
+    if (!std::exchange(self->toldNoWatcher_, true)) {
+      log(LOG_INFO, "no tray icon for now: nothing on the session bus shows one (" + why +
+                        "); it appears when the desktop's StatusNotifierWatcher starts");
+    }
+  } else if (self->retries_ < kRetries && self->retry_) {
+    // A watcher may own its name a moment before it answers on it.
+    ++self->retries_;
+    std::uint64_t now = 0;
+    sd_event_now(self->event_, CLOCK_MONOTONIC, &now);
+    sd_event_source_set_time(self->retry_.get(), now + kRetryMicros);
+    sd_event_source_set_enabled(self->retry_.get(), SD_EVENT_ONESHOT);
+  } else {
+    log(LOG_WARNING, "the desktop's StatusNotifierWatcher did not take the tray icon: " + why);
+  }
   return 0;
 }
 
@@ -201,8 +222,15 @@ int StatusNotifierItem::onWatcherChanged(sd_bus_message* m, void* userdata, sd_b
   const char* previous = nullptr;
   const char* next = nullptr;
   if (readNameOwners(m, &previous, &next) && next[0] != '\0') {
-    static_cast<StatusNotifierItem*>(userdata)->registerItem();
+    auto* self = static_cast<StatusNotifierItem*>(userdata);
+    self->retries_ = 0;
+    self->registerItem();
   }
+  return 0;
+}
+
+int StatusNotifierItem::onRetry(sd_event_source*, std::uint64_t, void* userdata) {
+  static_cast<StatusNotifierItem*>(userdata)->registerItem();
   return 0;
 }
 

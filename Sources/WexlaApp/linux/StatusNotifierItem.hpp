@@ -53,6 +53,7 @@ class StatusNotifierItem {
   static int onNameAcquired(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int onRegistered(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int onWatcherChanged(sd_bus_message* m, void* userdata, sd_bus_error*);
+  static int onRetry(sd_event_source*, std::uint64_t, void* userdata);
   static int onRefresh(sd_event_source*, void* userdata);
   static const sd_bus_vtable kVTable[];
 
@@ -64,8 +65,10 @@ class StatusNotifierItem {
   std::optional<Indicator> indicator_;
   std::string status_;
   bool toldNoWatcher_ = false;
+  int retries_ = 0;  // of the registration with the watcher that is there
   DBusMenu menu_;
   sd::EventSource refresh_;
+  sd::EventSource retry_;
   sd::Slot item_;
   sd::Slot watcher_;
   sd::Slot pending_;

@@ -117,9 +117,10 @@ void runWexlactl(sd_event* event, const std::string& word,
   } else if (pidfd >= 0) {
     ::close(pidfd);
   }
-  if (!run->reader || !run->exited ||
-      sd_event_add_time_relative(event, &limit, CLOCK_MONOTONIC, kLimitMicros, 0, &onLimit,
-                                 run.get()) < 0) {
+  std::uint64_t now = 0;
+  if (!run->reader || !run->exited || sd_event_now(event, CLOCK_MONOTONIC, &now) < 0 ||
+      sd_event_add_time(event, &limit, CLOCK_MONOTONIC, now + kLimitMicros, 0, &onLimit,
+                        run.get()) < 0) {
     if (spawned == 0) {
       ::kill(run->pid, SIGKILL);
       ::waitpid(run->pid, nullptr, 0);
