@@ -35,8 +35,6 @@ road_start "$build" "$work"
 export GDK_BACKEND=x11 NO_AT_BRIDGE=1
 status-notifier-watcher >"$work/watcher.log" 2>&1 &
 desktop_pids+=($!)
-gtk-sni-tray-standalone --top --beginning --size 30 --color '#2e3440' >"$work/tray.log" 2>&1 &
-desktop_pids+=($!)
 mkdir -p "$work/dunst"
 cat >"$work/dunst/dunstrc" <<'CONF'
 [global]
@@ -58,14 +56,17 @@ dunst -config "$work/dunst/dunstrc" >"$work/dunst.log" 2>&1 &
 desktop_pids+=($!)
 road_wait_for_name "$DBUS_SESSION_BUS_ADDRESS" org.freedesktop.Notifications
 
+for _ in $(seq 100); do grep -q 'tray icon is registered' "$work/app.log" && break; sleep 0.1; done
 "$tool" 2h
 sleep 1
 kill "$road_helper_pid"
 sleep 2
 "$tool" status
+# The tray starts last: this one can draw an icon's changes out of order, but never its first.
+gtk-sni-tray-standalone --top --beginning --size 30 --color '#2e3440' >"$work/tray.log" 2>&1 &
+desktop_pids+=($!)
 
 # The icon is the tray's first; a click opens its menu, a window of the tray's own.
-for _ in $(seq 50); do grep -q 'tray icon is registered' "$work/app.log" && break; sleep 0.1; done
 window=$(xdotool search --sync --limit 1 --class gtk-sni-tray-standalone)
 eval "$(xdotool getwindowgeometry --shell "$window")"
 windows() { xdotool search --onlyvisible --class gtk-sni-tray-standalone 2>/dev/null | wc -l; }

@@ -91,8 +91,15 @@ class Tray : public WholeRoad {
     desktop_ = start({WEXLA_STANDIN_DESKTOP_PATH});
     ASSERT_EQ(desktop_->readLine(10s), "ready");
   }
+  // The application's connection, which the item is registered as.
   std::string item() const {
-    return "org.kde.StatusNotifierItem-" + std::to_string(app_->pid()) + "-1";
+    const char* owner = "";
+    sd_bus_message* raw = nullptr;
+    sd_bus_call_method(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                       "org.freedesktop.DBus", "GetNameOwner", nullptr, &raw, "s", "dev.wexla.app");
+    const sd::Message reply(raw);
+    if (raw != nullptr) sd_bus_message_read(raw, "s", &owner);
+    return owner;
   }
 
   // A property of the item as text; a Boolean as 0 or 1, the tooltip as "ICON TITLE: TEXT".

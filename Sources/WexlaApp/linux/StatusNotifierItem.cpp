@@ -1,7 +1,6 @@
 #include "StatusNotifierItem.hpp"
 
 #include <sys/syslog.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -116,11 +115,12 @@ int StatusNotifierItem::start() {
     return r;
   }
   watcher_.reset(slot);
-  // The name hosts know items by; registered once the bus has given it.
-  name_ = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-1";
-  r = sd_bus_request_name_async(bus_, &slot, name_.c_str(), 0, &onNameAcquired, this);
-  if (r < 0) return r;
-  pending_.reset(slot);
+  // Hosts know the item by the connection's own name: some follow its signals only by the name
+  // it was registered with, and a signal always carries the connection's own.
+  const char* unique = nullptr;
+  if ((r = sd_bus_get_unique_name(bus_, &unique)) < 0) return r;
+  name_ = unique;
+  registerItem();
   return 0;
 }
 
@@ -175,17 +175,6 @@ int StatusNotifierItem::onProperty(sd_bus*, const char*, const char*, const char
 
 int StatusNotifierItem::onIgnored(sd_bus_message* m, void*, sd_bus_error*) {
   return sd_bus_reply_method_return(m, "");
-}
-
-int StatusNotifierItem::onNameAcquired(sd_bus_message* m, void* userdata, sd_bus_error*) {
-  auto* self = static_cast<StatusNotifierItem*>(userdata);
-  if (sd_bus_message_is_method_error(m, nullptr)) {
-    // Hosts take the connection's own name as well.
-    const char* unique = nullptr;
-    if (sd_bus_get_unique_name(self->bus_, &unique) >= 0) self->name_ = unique;
-  }
-  self->registerItem();
-  return 0;
 }
 
 int StatusNotifierItem::onRegistered(sd_bus_message* m, void* userdata, sd_bus_error*) {

@@ -50,7 +50,6 @@ class StatusNotifierItem {
   static int onProperty(sd_bus*, const char*, const char*, const char* property,
                         sd_bus_message* reply, void* userdata, sd_bus_error*);
   static int onIgnored(sd_bus_message* m, void*, sd_bus_error*);
-  static int onNameAcquired(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int onRegistered(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int onWatcherChanged(sd_bus_message* m, void* userdata, sd_bus_error*);
   static int onRetry(sd_event_source*, std::uint64_t, void* userdata);
@@ -61,7 +60,7 @@ class StatusNotifierItem {
   sd_event* event_;
   TrayOwner& owner_;
   std::string themePath_;
-  std::string name_;  // the bus name the watcher is given
+  std::string name_;  // the connection's unique name, which the watcher is given
   std::optional<Indicator> indicator_;
   std::string status_;
   bool toldNoWatcher_ = false;
