@@ -53,10 +53,20 @@ SettingsReading parseSettings(std::string_view text) {
   const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
   if (document.is_discarded()) return {{}, "it is not valid JSON"};
   if (!document.is_object()) return {{}, "it is not a JSON object"};
-  const auto minutes = document.find("busyMinutes");
-  if (minutes == document.end()) return {};
-  if (!minutes->is_number_integer()) return {{}, kRangeProblem};
-  return settingsFromBusyMinutes(minutes->get<std::int64_t>());
+  SettingsReading reading;
+  if (const auto minutes = document.find("busyMinutes"); minutes != document.end()) {
+    reading = minutes->is_number_integer() ? settingsFromBusyMinutes(minutes->get<std::int64_t>())
+                                           : SettingsReading{{}, kRangeProblem};
+  }
+  if (const auto notifications = document.find("notifications"); notifications != document.end()) {
+    if (notifications->is_boolean()) {
+      reading.settings.notifications = notifications->get<bool>();
+    } else {
+      reading.problem +=
+          std::string(reading.problem.empty() ? "" : "; ") + "notifications must be true or false";
+    }
+  }
+  return reading;
 }
 
 }  // namespace wexla::app

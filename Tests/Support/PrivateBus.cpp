@@ -20,7 +20,10 @@ void PrivateBus::restart() {
   std::vector<std::string> argv{"/usr/bin/dbus-daemon", "--nofork", "--nopidfile",
                                 "--print-address=1"};
   argv.insert(argv.end(), configuration_.begin(), configuration_.end());
-  daemon_ = std::make_unique<ChildProcess>(argv, std::vector<std::string>{"PATH=/usr/bin:/bin"});
+  // No data folders: the machine's own services (a notification daemon, say) are never started.
+  daemon_ = std::make_unique<ChildProcess>(
+      argv, std::vector<std::string>{"PATH=/usr/bin:/bin", "XDG_DATA_HOME=/nonexistent",
+                                     "XDG_DATA_DIRS=/nonexistent"});
   const auto line = daemon_->readLine(std::chrono::seconds(10));
   if (!line || line->empty()) throw std::runtime_error("dbus-daemon printed no address");
   // Without the bus's guid, as a system gives it: a client may then reach a restarted bus.

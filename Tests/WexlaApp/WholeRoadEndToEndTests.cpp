@@ -14,9 +14,7 @@
 #include <memory>
 #include <thread>
 
-#include "ChildProcess.hpp"
-#include "PrivateBus.hpp"
-#include "TempDir.hpp"
+#include "WholeRoad.hpp"
 
 namespace wexla::test {
 namespace {
@@ -36,101 +34,6 @@ constexpr std::size_t kHugeText = 134'217'478;
 const std::string kOnLine = "on — giữ máy thức tới khi tắt / holding until off";
 const std::string kUnreachable =
     " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
-
-class WholeRoad : public ::testing::Test {
- protected:
-  void SetUp() override {
-    session_ = std::make_unique<PrivateBus>(PrivateBus::session());
-    system_ = std::make_unique<PrivateBus>(
-        PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
-    startSystemServices();
-    startHelper();
-    app_ = start({WEXLA_APP_PATH});
-    ASSERT_TRUE(session_->waitForName("dev.wexla.app", 10s));
-  }
-
-  std::vector<std::string> environment() const {
-    return {"PATH=/usr/bin:/bin", "HOME=" + dir_.path().string(),
-            "DBUS_SESSION_BUS_ADDRESS=" + session_->address(),
-            "DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()};
-  }
-  std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const {
-    return std::make_unique<ChildProcess>(argv, environment());
-  }
-
-  // Posts command texts as wexlactl would, without waiting: as fast as a flood comes.
-  void post(const std::vector<std::string>& texts) const {
-    const sd::Bus bus = session_->connect();
-    ASSERT_TRUE(bus);
-    for (const std::string& text : texts) {
-      ASSERT_GE(sd_bus_emit_signal(bus.get(), "/dev/wexla/DistributedNotificationCenter",
-                                   "dev.wexla.DistributedNotificationCenter", "Notification", "ss",
-                                   "dev.wexla.command", text.c_str()),
-                0);
-    }
-    ASSERT_GE(sd_bus_flush(bus.get()), 0);
-  }
-
-  // Posts a flood and waits until its replies stop coming, so none is taken for a later one's.
-  void flood(const std::vector<std::string>& texts) const {
-    BusRecorder replies(*session_, "dev.wexla.status");
-    post(texts);
-    for (std::size_t seen = 0;;) {
-      const std::size_t now = replies.texts(seen + 1, seen == 0 ? 10s : 500ms).size();
-      if (now == seen) break;
-      seen = now;
-    }
-  }
-
-  // Ends the application of SetUp; the caller starts its own.
-  void stopApp() {
-    app_->signal(SIGTERM);
-    app_->wait(5s);
-  }
-
-  // The locks the stand-in logind handed out, until it is quiet for `limit`.
-  std::size_t locksSeen(std::chrono::milliseconds limit) const {
-    std::size_t locks = 0;
-    while (const auto line = logind_->readLine(limit)) locks += line->starts_with("inhibit");
-    return locks;
-  }
-
-  void startSystemServices() {
-    logind_ = start({WEXLA_FAKE_LOGIND_PATH});
-    ASSERT_EQ(logind_->readLine(10s), "ready");
-    polkit_ = start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string()});
-    ASSERT_EQ(polkit_->readLine(10s), "ready");
-  }
-
-  void startHelper() {
-    helper_ = start({WEXLA_HELPER_PATH});
-    ASSERT_TRUE(system_->waitForName("dev.wexla.helper", 10s));
-  }
-
-  std::string wexlactl(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{WEXLACTL_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const ProcessResult result =
-        runProcess(argv, {"DBUS_SESSION_BUS_ADDRESS=" + session_->address()}, 10s);
-    EXPECT_EQ(result.err, "");
-    return result.out;
-  }
-
-  std::string lockedBy(const ChildProcess& helper) const {
-    return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helper.pid());
-  }
-  std::string releasedBy(const ChildProcess& helper) const {
-    return "released Wexla " + std::to_string(helper.pid());
-  }
-
-  TempDir dir_;
-  std::unique_ptr<PrivateBus> session_;
-  std::unique_ptr<PrivateBus> system_;
-  std::unique_ptr<ChildProcess> logind_;
-  std::unique_ptr<ChildProcess> polkit_;
-  std::unique_ptr<ChildProcess> helper_;
-  std::unique_ptr<ChildProcess> app_;
-};
 
 TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
   // A process hold lets go when its process ends.

@@ -19,6 +19,7 @@
 #include "MenuModel.hpp"
 #import "StatusMenu.h"
 #include "StatusText.hpp"
+#import "UserNotices.h"
 #import "XPCHelper.h"
 
 namespace wexla::app {
@@ -90,7 +91,10 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
       logNotice(message);
     }
   }
-  void statusChanged() override { refresh(); }
+  void statusChanged() override {
+    refresh();
+    notices_.statusChanged(*app_);
+  }
 
   void chosen(const MenuItem& item) override {
     switch (item.kind) {
@@ -162,6 +166,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   LoginItem login_;
   HelperInstall install_;
   WexlaStatusMenu* menu_ = nil;
+  UserNotices notices_;
   std::optional<Application> app_;
 };
 

@@ -33,6 +33,8 @@ class CommandChannel {
 
   // 0 once texts are coming in, or the exit status after saying why on standard error.
   int open();
+  // The session bus, once open: the tray icon and the notices share it.
+  sd_bus* bus() const { return bus_.get(); }
 
  private:
   void reply(std::string text);

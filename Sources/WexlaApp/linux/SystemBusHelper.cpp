@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "HelperProtocol.hpp"
+#include "NameOwner.hpp"
 
 namespace wexla::app {
 
@@ -84,9 +85,7 @@ sd_bus* SystemBusHelper::connection() {
   sd_bus* bus = nullptr;
   if (sd_bus_open_system(&bus) < 0) return nullptr;
   bus_.reset(bus);
-  const std::string owner = std::string("type='signal',sender='org.freedesktop.DBus',") +
-                            "path='/org/freedesktop/DBus',interface='org.freedesktop.DBus'," +
-                            "member='NameOwnerChanged',arg0='" + protocol::kBusName + "'";
+  const std::string owner = nameOwnerRule(protocol::kBusName);
   // Matches go to the bus without waiting for it: connecting must not block the loop.
   if (sd_bus_add_match_async(bus, nullptr, owner.c_str(), &onOwnerChanged, nullptr, this) < 0 ||
       sd_bus_add_match_async(bus, nullptr,
@@ -149,10 +148,9 @@ int SystemBusHelper::onReply(sd_bus_message* message, void* userdata, sd_bus_err
 }
 
 int SystemBusHelper::onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
-  const char* name = nullptr;
   const char* previous = nullptr;
   const char* next = nullptr;
-  if (sd_bus_message_read(message, "sss", &name, &previous, &next) >= 0 && previous[0] != '\0') {
+  if (readNameOwners(message, &previous, &next) && previous[0] != '\0') {
     static_cast<SystemBusHelper*>(userdata)->lost_();
   }
   return 0;

@@ -9,12 +9,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
 #include "AppLog.hpp"
 #include "Application.hpp"
 #include "CommandChannel.hpp"
+#include "Desktop.hpp"
 #include "LoopSources.hpp"
 #include "SdBus.hpp"
 #include "SettingsFile.hpp"
@@ -71,6 +73,13 @@ class UserService final : public ApplicationListener {
         event, [this](std::string_view text) { return app_->handle(text, Now::current()); },
         [this] { sessionGone(); });
     if (const int r = channel_->open(); r != 0) return r;
+    desktop_.emplace(channel_->bus(), event, *app_, settings_.notifications, [this] {
+      app_->quit();
+      sd_event_exit(event_.get(), 0);
+    });
+    if (const int r = desktop_->start(); r < 0) {
+      log(LOG_WARNING, std::string("cannot show the tray icon: ") + std::strerror(-r));
+    }
     log(LOG_INFO, "application started; one agent heartbeat holds the machine for " +
                       std::to_string(settings_.busyMinutes) + " minutes");
     const int status = sd_event_loop(event);
@@ -82,6 +91,9 @@ class UserService final : public ApplicationListener {
     // The states the status line warns of.
     linkLog_->write(linkWarning(state) ? LOG_WARNING : LOG_INFO,
                     std::string(linkLogMessage(state)));
+  }
+  void statusChanged() override {
+    if (desktop_) desktop_->statusChanged();
   }
 
  private:
@@ -111,6 +123,7 @@ class UserService final : public ApplicationListener {
   std::optional<ProcessWatches> processes_;
   std::optional<Application> app_;
   std::optional<CommandChannel> channel_;
+  std::optional<Desktop> desktop_;  // goes before the channel's bus
 };
 
 }  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Application.hpp"
+#include "DesktopNotifications.hpp"
+#include "Notices.hpp"
+#include "StatusNotifierItem.hpp"
+
+namespace wexla::app {
+
+// What the person sees of the application on the desktop: the tray icon with the menu, and the
+// notices when the machine stops being held and when it is held again.
+class Desktop final : public TrayOwner {
+ public:
+  // `quit` ends the application the way a signal does.
+  Desktop(sd_bus* session, sd_event* event, Application& app, bool notifications,
+          std::function<void()> quit);
+
+  // Puts the icon on the bus; a negative errno when it cannot.
+  int start() { return tray_.start(); }
+  // After each change of the application's status: the icon follows, and a notice may be due.
+  void statusChanged();
+
+  std::vector<MenuItem> menu() override;
+  Indicator indicator() override;
+  std::string statusLine() override;
+  void choose(const MenuItem& item) override;
+
+ private:
+  // The icon's file where we know it, so the server shows it even from the build tree.
+  std::string iconFor(Indicator indicator) const;
+
+  sd_event* event_;
+  Application& app_;
+  std::function<void()> quit_;
+  std::string themePath_;
+  Notices notices_;
+  DesktopNotifications notifications_;
+  StatusNotifierItem tray_;
+};
+
+}  // namespace wexla::app
