@@ -166,12 +166,15 @@ TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndIsOnlyEverIts
   EXPECT_EQ(call("CurrentDisableSleep"), "false");
   EXPECT_EQ(call("SetDisableSleep", true), "true");
   EXPECT_EQ(logind_->readLine(5s), locked()) << "answered true without a lock";
+  client_.reset();  // the last caller holding it gone, it lets go at once
+  EXPECT_EQ(logind_->readLine(5s), released());
 
   // Without its bus nobody can reach it: it ends with a failure, and systemd starts it again.
   bus_->stop();
   const ProcessResult ended = helper_->wait(5s);
   EXPECT_EQ(ended.exitStatus, 1);
-  EXPECT_EQ(ended.err, kStarted + kEngaged + kReleased + kEngaged + kEngaged);
+  EXPECT_EQ(ended.err, kStarted + kEngaged + kReleased + kEngaged + kEngaged +
+                           "<6>released: the last caller holding it left\n");
 }
 
 }  // namespace

@@ -56,10 +56,8 @@ struct Harness {
 TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMainsButNeverEngage) {
   // A wall clock set back would keep a heartbeat fresh for as long.
   EXPECT_TRUE(Clock::is_steady);
-  // Released with the reason; without one where nobody held it.
-  const std::optional<ReleaseReason> kept, unheld, stopped = ReleaseReason::heartbeatsStopped,
-                                                   battery = ReleaseReason::batteryFloor,
-                                                   heat = ReleaseReason::thermalPressure;
+  using enum ReleaseReason;
+  const std::optional<ReleaseReason> none;  // kept, or let go of a setting nobody here held
   struct Row {
     Start start;
     std::chrono::milliseconds at;
@@ -69,19 +67,19 @@ TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMain
   };
   // clang-format off
   const Row rows[] = {
-      //             after t0  battery AC     hot    on     set ok reason
-      {engaged,       15s,     50,     false, false, true,  true,  kept},     // exactly the timeout
-      {engaged,       15001ms, 50,     false, false, true,  true,  stopped},
-      {engaged,       1s,      5,      false, false, true,  true,  battery},  // at the floor
-      {engaged,       1s,      6,      false, false, true,  true,  kept},
-      {engaged,       1s,      0,      true,  false, true,  true,  kept},
-      {engaged,       1s,      100,    true,  true,  true,  true,  heat},
-      {engaged,       1s,      50,     false, false, false, true,  kept},     // turned off elsewhere
-      {engaged,       20s,     50,     false, false, true,  false, stopped},  // failed, yet cleared
-      {nothing,       1s,      50,     false, false, true,  true,  unheld},   // on, and no heartbeat
-      {heartbeat,     1s,      50,     false, false, true,  true,  kept},
-      {failedEngage,  15s,     50,     false, false, true,  true,  kept},     // still a heartbeat
-      {failedRelease, 1s,      50,     false, false, true,  true,  kept},     // changed nothing
+      //            after    battery AC     hot    on     set ok reason
+      {engaged,       15s,     50,  false, false, true,  true,  none},  // exactly the timeout
+      {engaged,       15001ms, 50,  false, false, true,  true,  heartbeatsStopped},
+      {engaged,       1s,      5,   false, false, true,  true,  batteryFloor},  // at the floor
+      {engaged,       1s,      6,   false, false, true,  true,  none},
+      {engaged,       1s,      0,   true,  false, true,  true,  none},
+      {engaged,       1s,      100, true,  true,  true,  true,  thermalPressure},
+      {engaged,       1s,      50,  false, false, false, true,  none},  // turned off elsewhere
+      {engaged,       20s,     50,  false, false, true,  false, heartbeatsStopped},  // failed, yet cleared
+      {nothing,       1s,      50,  false, false, true,  true,  none},  // on, and no heartbeat
+      {heartbeat,     1s,      50,  false, false, true,  true,  none},
+      {failedEngage,  15s,     50,  false, false, true,  true,  none},  // still a heartbeat
+      {failedRelease, 1s,      50,  false, false, true,  true,  none},  // changed nothing
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -98,35 +96,6 @@ TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMain
     EXPECT_EQ(h.controller.lastHeartbeat("app"),
               released || row.start == nothing ? Heartbeat() : t0);
   }
-}
-
-TEST(ClosedLidController, EachCallerHoldsOnItsOwnAndTheLastToGoLetsGo) {
-  Harness h;
-  ClosedLidController& c = h.controller;
-  const auto tick = [&](std::chrono::seconds at) {
-    return c.watchdogTick(t0 + at, 50, true, false);
-  };
-  c.requestEngage("app", t0);
-  // A second caller's whole road, then its silence, leave the first one's hold in place.
-  EXPECT_TRUE(c.requestEngage("other", t0 + 1s));
-  c.heartbeat("other", t0 + 2s);
-  EXPECT_TRUE(c.requestRelease("other", t0 + 3s));
-  EXPECT_TRUE(c.requestEngage("other", t0 + 4s));
-  c.heartbeat("app", t0 + 10s);
-  EXPECT_EQ(tick(20s), std::nullopt);
-  EXPECT_FALSE(c.holds("other", t0 + 20s));
-  EXPECT_TRUE(c.holds("app", t0 + 20s));
-  EXPECT_EQ(h.log.calls, (Steps{"set 1", "set 1", "set 1", "read"}));
-  // The last holder leaving lets go at once; a caller that holds nothing changes nothing.
-  EXPECT_FALSE(c.callerLeft("other", t0 + 21s));
-  EXPECT_TRUE(c.callerLeft("app", t0 + 21s));
-  EXPECT_FALSE(c.engaged());
-  EXPECT_EQ(h.log.calls.back(), "set 0");
-  // Safety ends every hold.
-  c.requestEngage("app", t0 + 30s);
-  c.requestEngage("other", t0 + 30s);
-  EXPECT_EQ(c.watchdogTick(t0 + 31s, 50, true, true), ReleaseReason::thermalPressure);
-  EXPECT_FALSE(c.holds("app", t0 + 31s) || c.holds("other", t0 + 31s));
 }
 
 TEST(ClosedLidController, EveryAssignmentIsAnnouncedThenDeliveredWhileSubscribed) {
