@@ -1,7 +1,5 @@
 #include "Application.hpp"
 
-#include <algorithm>
-
 #include "StatusText.hpp"
 
 namespace wexla::app {
@@ -31,18 +29,15 @@ std::optional<std::string> Application::handle(std::string_view text, const Now&
     case Kind::busy:
       holds_.busy(command.minutes.value_or(settings_.busyMinutes), now.boot);
       break;
-    case Kind::whileProcess: {
-      const auto& held = holds_.processes();
-      const bool already =
-          command.pid && std::find(held.begin(), held.end(), *command.pid) != held.end();
-      if (already) break;
+    case Kind::whileProcess:
+      // Asked even for a number held already: its process may have ended and the number been
+      // given to another, which the watch tells apart and this hold then follows.
       if (command.pid && processes_.watch(*command.pid)) {
         holds_.addProcess(*command.pid);
       } else {
         reply = noProcessLine(command.pidText);
       }
       break;
-    }
     case Kind::status:
     case Kind::statusJson:
       break;
@@ -56,6 +51,12 @@ std::optional<std::string> Application::handle(std::string_view text, const Now&
   if (reply) return reply;
   if (command.kind == Kind::statusJson) return statusJson(holds_, link_.state(), now);
   return statusLine(now);
+}
+
+void Application::endManualHold(const Now& now) {
+  holds_.setManual(false);
+  settle(now.boot);
+  report();
 }
 
 void Application::tick(const Now& now) {

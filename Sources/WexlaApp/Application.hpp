@@ -14,10 +14,14 @@
 namespace wexla::app {
 
 // Watches processes for `while PID`; the platform calls Application::processEnded when one ends.
+// A watch is its process, not its number: the end of a process is never reported for another
+// that was given its number.
 class ProcessWatch {
  public:
   virtual ~ProcessWatch() = default;
-  // False when there is no such process.
+  // True when a live process with this number is watched now: watched already, or watched from
+  // now on (then an earlier process with its number is forgotten, its end unreported). False
+  // when there is no such process, or only a dead one.
   virtual bool watch(std::int32_t pid) = 0;
   virtual void unwatch(std::int32_t pid) = 0;
 };
@@ -49,6 +53,9 @@ class Application {
 
   // The reply to post, or nothing for the heartbeat texts, which are never answered.
   std::optional<std::string> handle(std::string_view text, const Now& now);
+  // Unticking "Keep awake" in the menu: the manual hold ends, every other hold stays. No command
+  // text says this, so the menu calls it directly.
+  void endManualHold(const Now& now);
   void tick(const Now& now);
   void processEnded(std::int32_t pid, const Now& now);
   // The helper went away: it left the bus, or its connection was interrupted.

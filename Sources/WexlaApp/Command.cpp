@@ -1,21 +1,23 @@
 #include "Command.hpp"
 
-#include <array>
+#include <algorithm>
 #include <limits>
 #include <vector>
+
+#include "ApplicationChannel.hpp"
 
 namespace wexla::app {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> kHeartbeatWords{"busy", "working", "heartbeat"};
-
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::vector<std::string_view> splitWords(std::string_view text) {
+// At most `most` words: no command has more, and a text of millions of words must not cost a
+// list of millions.
+std::vector<std::string_view> splitWords(std::string_view text, std::size_t most) {
   std::vector<std::string_view> words;
   std::size_t i = 0;
-  while (i < text.size()) {
+  while (i < text.size() && words.size() < most) {
     while (i < text.size() && isBlank(text[i])) ++i;
     const std::size_t start = i;
     while (i < text.size() && !isBlank(text[i])) ++i;
@@ -39,22 +41,17 @@ std::optional<std::int64_t> decimal(std::string_view word) {
 
 }  // namespace
 
-bool isFireAndForget(std::string_view text) {
-  for (const std::string_view prefix : kHeartbeatWords) {
-    if (text.starts_with(prefix)) return true;
-  }
-  return false;
-}
-
 Command parseCommand(std::string_view text) {
   Command command;
-  command.answered = !isFireAndForget(text);
-  const std::vector<std::string_view> words = splitWords(text);
+  command.answered = !channel::isFireAndForget(text);
+  // One word past the longest command tells a longer text apart.
+  const std::vector<std::string_view> words = splitWords(text, 3);
   using Kind = Command::Kind;
 
   // Any heartbeat text counts, "busybox" too: the tool sent it without waiting.
-  if (!command.answered || (!words.empty() && (words[0] == "busy" || words[0] == "working" ||
-                                               words[0] == "heartbeat"))) {
+  const auto& heartbeats = channel::kFireAndForgetWords;
+  if (!command.answered || (!words.empty() && std::find(heartbeats.begin(), heartbeats.end(),
+                                                        words[0]) != heartbeats.end())) {
     command.kind = Kind::busy;
     if (words.size() >= 2) {
       const auto minutes = decimal(words[1]);

@@ -24,9 +24,6 @@ struct Command {
 // The longest agent hold one heartbeat may ask for, in minutes.
 inline constexpr std::int64_t kMaxBusyMinutes = 1440;
 
-// The tool's fire-and-forget rule: a plain prefix test on the whole text.
-bool isFireAndForget(std::string_view text);
-
 // Words are split at runs of blanks and matched exactly.
 Command parseCommand(std::string_view text);
 

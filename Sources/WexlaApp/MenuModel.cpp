@@ -47,6 +47,36 @@ MenuItem hooksMenu() {
   return menu;
 }
 
+// Where the helper stands, then the step that comes next.
+std::vector<MenuItem> helperEntries(HelperInstall helper) {
+  using Kind = MenuItem::Kind;
+  const auto state = [](std::string title) {
+    return entry(Kind::label, std::move(title), {}, false);
+  };
+  const MenuItem install = entry(Kind::installHelper, "Cài helper… / Install helper…");
+  const MenuItem uninstall = entry(Kind::uninstallHelper, "Gỡ helper / Uninstall helper");
+  switch (helper) {
+    case HelperInstall::unavailable:
+      break;
+    case HelperInstall::notRegistered:
+      return {state("Helper chưa được cài / Helper not installed"), install};
+    case HelperInstall::awaitingApproval:
+      return {state("Helper đang chờ được cho phép / Helper awaiting approval"),
+              entry(Kind::openLoginItems,
+                    "Mở Mục đăng nhập để cho phép helper / Open Login Items to allow the helper"),
+              uninstall};
+    case HelperInstall::enabled:
+      return {state("Helper đã được cài / Helper installed"), uninstall};
+    case HelperInstall::notFound:
+      // Registering again puts it back, or says why it cannot.
+      return {state("macOS không tìm thấy helper / macOS cannot find the helper"), install};
+    case HelperInstall::byHand:
+      // Removed the way it was installed; registering a second job of its name would clash.
+      return {state("Helper đã được cài bằng tay / Helper installed by hand")};
+  }
+  return {};
+}
+
 }  // namespace
 
 Indicator indicator(const Application& app, const Now& now) {
@@ -55,14 +85,18 @@ Indicator indicator(const Application& app, const Now& now) {
   return Indicator::idle;
 }
 
-std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginItem login) {
+std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginItem login,
+                                HelperInstall helper) {
   const bool manual = app.holds().manual();
   using Kind = MenuItem::Kind;
+  const std::string keepAwake = "Giữ máy thức / Keep awake";
   std::vector<MenuItem> items{
       entry(Kind::label, app.statusLine(now), {}, false),
       entry(Kind::separator),
-      // Unticking it is `off`, as the command line has no way to end the manual hold alone.
-      entry(Kind::command, "Giữ máy thức / Keep awake", manual ? "off" : "on", true, manual),
+      // Unticking it ends the manual hold alone, which no command text can say: `off` would end
+      // the agents', the timer's and the processes' holds too.
+      manual ? entry(Kind::endManual, keepAwake, {}, true, true)
+             : entry(Kind::command, keepAwake, "on"),
       entry(Kind::command, "1 giờ / 1 hour", "extend 60"),
       entry(Kind::command, "2 giờ / 2 hours", "extend 120"),
       entry(Kind::command, "Tắt / Off", "off", app.holds().any(now.boot)),
@@ -70,6 +104,11 @@ std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginIte
       hooksMenu(),
       entry(Kind::separator),
   };
+  std::vector<MenuItem> helperPart = helperEntries(helper);
+  if (!helperPart.empty()) {
+    items.insert(items.end(), helperPart.begin(), helperPart.end());
+    items.push_back(entry(Kind::separator));
+  }
   if (login != LoginItem::unavailable) {
     items.push_back(entry(Kind::startAtLogin, "Mở khi đăng nhập / Start at login", {}, true,
                           login == LoginItem::on));

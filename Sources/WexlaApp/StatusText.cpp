@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <vector>
 
 namespace wexla::app {
@@ -14,30 +13,36 @@ namespace {
 constexpr std::string_view kWarningSeparator = " ⚠ ";
 
 // What each state of the helper link shows: its name in `status json`, the warning of the
-// status line, and the log line on entering it. In the order of LinkState.
+// status line, and the log line on entering it.
 struct LinkTexts {
   std::string_view name;
   std::optional<std::string_view> warning;
   std::string_view log;
 };
+
 // clang-format off
-constexpr LinkTexts kLinkTexts[] = {
-    {"idle", std::nullopt, "nothing holds the machine any more; the helper was asked to let go"},
-    // The first answer is still on the way: nothing to warn of yet.
-    {"idle", std::nullopt, "a hold began; asking the helper to keep the machine awake"},
-    {"ok", std::nullopt, "the helper holds the machine awake"},
-    {"released", "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)",
-     "the helper let go by itself (low battery, heat or its own restart); asking again in a minute"},
-    {"unreachable", "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep",
-     "the helper is unreachable; retrying every 30 seconds"},
-    {"refused", "helper từ chối ứng dụng này / the helper refused this application",
-     "the helper refused this application; retrying every 30 seconds"},
-};
+LinkTexts textsOf(LinkState link) {
+  switch (link) {
+    case LinkState::idle:
+      return {"idle", std::nullopt, "nothing holds the machine any more; the helper was asked to let go"};
+    case LinkState::pending:
+      // The first answer is still on the way: nothing to warn of yet.
+      return {"idle", std::nullopt, "a hold began; asking the helper to keep the machine awake"};
+    case LinkState::held:
+      return {"ok", std::nullopt, "the helper holds the machine awake"};
+    case LinkState::released:
+      return {"released", "helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)",
+              "the helper let go by itself (low battery, heat or its own restart); asking again in a minute"};
+    case LinkState::unreachable:
+      return {"unreachable", "helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep",
+              "the helper is unreachable; retrying every 30 seconds"};
+    case LinkState::refused:
+      return {"refused", "helper từ chối ứng dụng này / the helper refused this application",
+              "the helper refused this application; retrying every 30 seconds"};
+  }
+  return {};  // not reached: every state is named above, and the compiler checks it
+}
 // clang-format on
-
-static_assert(std::size(kLinkTexts) == static_cast<std::size_t>(LinkState::refused) + 1);
-
-const LinkTexts& textsOf(LinkState link) { return kLinkTexts[static_cast<std::size_t>(link)]; }
 
 struct tm localParts(WallTime at) {
   const time_t seconds =
@@ -86,9 +91,18 @@ std::string timeLeftText(Instant::duration left) {
 }
 
 std::string rfc3339(WallTime at) {
-  const struct tm parts = localParts(at);
-  const long offset = parts.tm_gmtoff / 60;
+  struct tm parts = localParts(at);
   char text[96];
+  if (parts.tm_gmtoff % 60 != 0) {
+    // An offset with seconds has no RFC 3339 form: the same instant in UTC instead.
+    const time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
+    gmtime_r(&seconds, &parts);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", parts.tm_year + 1900,
+                  parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+  }
+  const long offset = parts.tm_gmtoff / 60;
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
                 parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min,
                 parts.tm_sec, offset < 0 ? '-' : '+', std::labs(offset) / 60,
@@ -147,8 +161,16 @@ std::string statusJson(const Holds& holds, LinkState link, const Now& now) {
          std::string(any ? textsOf(link).name : "idle") + "\"}";
 }
 
+std::string cutText(std::string_view text, std::size_t bound) {
+  if (text.size() <= bound) return std::string(text);
+  std::size_t end = bound;
+  // Back to the first byte of a UTF-8 character, so the cut text stays valid where it was.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end)) + "…";
+}
+
 std::string errorLine(std::string_view text) {
-  return "không hiểu \"" + std::string(text) +
+  return "không hiểu \"" + cutText(text, kMaxQuotedText) +
          "\" — dùng / use: on, off, 2h, 45m, extend 30, while PID, status";
 }
 

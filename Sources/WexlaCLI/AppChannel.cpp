@@ -1,6 +1,5 @@
 #include "AppChannel.hpp"
 
-#include <algorithm>
 #include <utility>
 
 namespace wexla::cli {
@@ -15,26 +14,21 @@ std::optional<std::string> ReplyBox::read() {
   return value_;
 }
 
-bool isFireAndForget(std::string_view text) {
-  return std::any_of(fireAndForgetPrefixes.begin(), fireAndForgetPrefixes.end(),
-                     [&](std::string_view prefix) { return text.starts_with(prefix); });
-}
-
 void postWithoutWaiting(NotificationCenter& center, std::string_view text) {
-  center.post(commandName, text);
+  center.post(channel::kCommandName, text);
 }
 
 std::optional<std::string> requestReply(NotificationCenter& center, std::string_view text,
                                         double waitSeconds) {
   ReplyBox box;
-  const bool observing = center.addObserver(statusName, [&](const std::string* object) {
+  const bool observing = center.addObserver(channel::kStatusName, [&](const std::string* object) {
     if (object == nullptr) return;
     box.store(*object);
     center.stop();
   });
   // Without a center nobody can answer: fail at once instead of waiting in vain.
   if (!observing) return std::nullopt;
-  if (center.post(commandName, text)) center.run(waitSeconds);
+  if (center.post(channel::kCommandName, text)) center.run(waitSeconds);
   center.removeObserver();
   return box.read();
 }

@@ -1,19 +1,15 @@
 #pragma once
 
-#include <array>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "ApplicationChannel.hpp"
 #include "NotificationCenter.hpp"
 
 namespace wexla::cli {
 
-inline constexpr std::string_view commandName = "dev.wexla.command";
-inline constexpr std::string_view statusName = "dev.wexla.status";
-inline constexpr std::array<std::string_view, 3> fireAndForgetPrefixes{"busy", "working",
-                                                                       "heartbeat"};
 inline constexpr double kReplyWaitSeconds = 2.0;
 inline constexpr std::string_view noReplyMessage =
     "Wexla kh\u00F4ng ph\u1EA3n h\u1ED3i \u2014 app \u0111ang ch\u1EA1y ch\u1EE9?\n";
@@ -30,7 +26,7 @@ class ReplyBox {
 };
 
 // Heartbeats and similar texts are posted without waiting for the application.
-bool isFireAndForget(std::string_view text);
+using channel::isFireAndForget;
 
 // Posts the text; whether anybody received it cannot be known and is not reported.
 void postWithoutWaiting(NotificationCenter& center, std::string_view text);

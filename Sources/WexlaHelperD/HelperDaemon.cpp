@@ -69,22 +69,6 @@ ListenerDelegate::ListenerDelegate(HelperService service, Log& log)
       requirement_(kit::XPCPeerAuth::requirement(kTeamID, kAppBundleID)),
       log_(log) {}
 
-std::uint64_t RepeatLimiter::occurred(kit::TimePoint now) {
-  ++held_;
-  return heldBack(now);
-}
-
-std::uint64_t RepeatLimiter::heldBack(kit::TimePoint now) {
-  if (held_ == 0) return 0;
-  if (!windowStart_ || now - *windowStart_ >= kWindow) {
-    windowStart_ = now;
-    linesInWindow_ = 0;
-  }
-  if (linesInWindow_ == kLinesPerWindow) return 0;
-  ++linesInWindow_;
-  return std::exchange(held_, 0);
-}
-
 bool ListenerDelegate::shouldAcceptNewConnection(const PeerCheck& peerPasses,
                                                  std::string_view refusal) {
   if (peerPasses(requirement_)) return true;

@@ -11,6 +11,7 @@
 
 #include "ClosedLidController.hpp"
 #include "DaemonPower.hpp"
+#include "RepeatLimiter.hpp"
 #include "SleepBackend.hpp"
 
 // The team whose signed application the helper admits; the build sets its own (WEXLA_TEAM_ID).
@@ -75,24 +76,7 @@ class HelperService {
   Clock clock_;
 };
 
-// Lets a line that anybody can make the daemon repeat through a few times a minute; each line
-// written stands for the occurrences held back before it.
-class RepeatLimiter {
- public:
-  static constexpr int kLinesPerWindow = 3;
-  static constexpr std::chrono::seconds kWindow{60};
-
-  // Counts one occurrence at `now`; the number of occurrences a line written now stands for,
-  // or 0 when no line may be written yet.
-  std::uint64_t occurred(kit::TimePoint now);
-  // The occurrences held back, once a line may be written again; 0 otherwise.
-  std::uint64_t heldBack(kit::TimePoint now);
-
- private:
-  std::optional<kit::TimePoint> windowStart_;
-  int linesInWindow_ = 0;
-  std::uint64_t held_ = 0;
-};
+using base::RepeatLimiter;
 
 // Lets in only peers that pass the platform's check against the application's requirement.
 class ListenerDelegate {

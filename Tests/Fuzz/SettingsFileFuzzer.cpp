@@ -1,6 +1,8 @@
 // Any bytes as an agent's settings file, for each of the four installers. Failures: a crash, a
 // hang, a write or a backup after a failed read, success on a file the agent would ignore whole,
 // or a change to anything the installer does not own (down to the user's entries beside ours).
+#include <unistd.h>  // mkdtemp, on macOS
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

@@ -31,10 +31,13 @@ class PrivateBus {
   bool waitForName(const std::string& name, std::chrono::milliseconds limit) const;
   // Ends the bus now, as a crashed or restarted one would.
   void stop() { daemon_.reset(); }
+  // A new daemon in place of this one; a bus on a socket path of its own keeps its address.
+  void restart();
 
  private:
   explicit PrivateBus(const std::vector<std::string>& configuration);
 
+  std::vector<std::string> configuration_;
   std::unique_ptr<ChildProcess> daemon_;
   std::string address_;
 };
@@ -46,7 +49,7 @@ class BusRecorder {
   BusRecorder(const PrivateBus& bus, const std::string& name);
 
   // What was recorded once there are `count` texts, or when `limit` has passed.
-  std::vector<std::string> texts(std::size_t count, std::chrono::milliseconds limit);
+  const std::vector<std::string>& texts(std::size_t count, std::chrono::milliseconds limit);
 
  private:
   sd::Bus bus_;

@@ -37,8 +37,12 @@ class FakeWorld final : public HelperConnection,
     EXPECT_EQ(limit, 1000ms);
     calls.push_back("release");
   }
-  bool watch(std::int32_t pid) override { return running.contains(pid); }
-  void unwatch(std::int32_t) override {}
+  std::set<std::int32_t> watched;
+  bool watch(std::int32_t pid) override {
+    if (running.contains(pid)) watched.insert(pid);
+    return running.contains(pid);
+  }
+  void unwatch(std::int32_t pid) override { watched.erase(pid); }
   void wakeAt(std::optional<Instant> when) override { wake = when; }
   void linkChanged(LinkState state) override { logged.emplace_back(linkLogMessage(state)); }
 
@@ -63,7 +67,9 @@ class ApplicationTest : public ::testing::Test {
     ::tzset();
   }
 
-  Now at(Instant::duration offset) { return {kStart.boot + offset, kStart.wall + offset}; }
+  Now at(Instant::duration offset) {
+    return {kStart.boot + offset, kStart.wallAt(kStart.boot + offset)};
+  }
 
   FakeWorld world;
   Application app{Settings{}, world, world, world, world};
@@ -94,6 +100,7 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
       {{{0, "extend 50"}, {30, "status"}}, "timer — giữ tới 14:00, còn 20m / holding until 14:00, 20m left"},
       {{{0, "extend 10"}, {20, "extend 80"}}, "timer — giữ tới 14:50, còn 1h20m / holding until 14:50, 1h20m left"},
       {{{0, "extend 0"}}, kOff},
+      {{{0, "extend 10080"}, {0, "extend 10080"}}, "timer — giữ tới 2026-12-13 13:10, còn 168h00m / holding until 2026-12-13 13:10, 168h00m left"},
       {{{0, "extend 99999999999999999999"}}, "timer — giữ tới 2026-12-13 13:10, còn 168h00m / holding until 2026-12-13 13:10, 168h00m left"},
       {{{0, "busy"}}, std::nullopt},
       {{{0, "busybox 3"}}, std::nullopt},
@@ -117,6 +124,8 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
       {{{0, "extend -5"}}, "không hiểu \"extend -5\"" + kUse},
       {{{0, "on"}}, kOn + " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep", HelperAnswer::unreachable},
       {{{0, "on"}}, kOn + " ⚠ helper từ chối ứng dụng này / the helper refused this application", HelperAnswer::refused},
+      {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "refused"})", HelperAnswer::refused},
+      {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "unreachable"})", HelperAnswer::unreachable},
       {{{0, "on"}}, kOn + " ⚠ helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)", HelperAnswer::no},
   };
   // clang-format on
@@ -152,9 +161,8 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
       {15, "tick", {"heartbeat", "check"}, held, 20},   // its answer is still on the way
       {20, "tick", {"heartbeat"}, held, 25},
       {25, "tick", {"heartbeat"}, held, 30},
-      {30, "tick", {"heartbeat", "check"}, held, 35},
+      {30, "tick", {"heartbeat"}, held, 35},              // one check under way at a time
       {31, "check no", {}, released, 91},                 // let go: asked again in a minute
-      {31, "check yes", {}, released, 91},                // the answer to the check of 15 s
       {35, "tick", {}, released, 91},
       {91, "tick", {"set 1"}, released, std::nullopt},
       {92, "set yes", {}, held, 97},
@@ -168,20 +176,27 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
       {170, "set yes", {}, held, 175},
       {171, "lost", {}, unreachable, 201},                // the helper left the bus
       {180, "off", {"set 0"}, idle, std::nullopt},        // one release, then nothing
+      {181, "set yes", {}, idle, std::nullopt},
       {200, "tick", {}, idle, std::nullopt},
       {201, "while 4242", {"set 1"}, pending, std::nullopt},
-      {202, "exit 4242", {"set 0"}, idle, std::nullopt},
-      {203, "extend 1", {"set 1"}, pending, 263},
+      {202, "exit 4242", {}, idle, std::nullopt},         // the set under way is not crossed
+      {202, "set yes", {"set 0"}, idle, std::nullopt},    // a late yes holds nothing: let go
+      {203, "extend 1", {}, pending, 263},
+      {203, "set yes", {"set 1"}, pending, 263},
       {204, "set yes", {}, held, 209},
       {263, "tick", {"set 0"}, idle, std::nullopt},       // the timer ran out
+      {264, "set yes", {}, idle, std::nullopt},
       {300, "on", {"set 1"}, pending, std::nullopt},
+      {300, "set busy", {}, pending, 301},                // the bus's limit: soon, not "down"
+      {301, "tick", {"set 1"}, pending, std::nullopt},
       {301, "quit", {"release"}, pending, std::nullopt},
   };
   // clang-format on
   const std::map<std::string, HelperAnswer> answers{{"yes", HelperAnswer::yes},
                                                     {"no", HelperAnswer::no},
                                                     {"unreachable", HelperAnswer::unreachable},
-                                                    {"refused", HelperAnswer::refused}};
+                                                    {"refused", HelperAnswer::refused},
+                                                    {"busy", HelperAnswer::busy}};
   for (const Step& step : steps) {
     const Now now = at(std::chrono::seconds(step.second));
     const std::string where = "at " + std::to_string(step.second) + " s: " + step.action;
@@ -218,40 +233,80 @@ TEST_F(ApplicationTest, TheHelperLinkKeepsItsTiming) {
   EXPECT_EQ(world.logged.size(), 15u);  // one line per change of the link, none for repeats
 }
 
+// Each process holds for itself, and every watch stops when the holds end.
+TEST_F(ApplicationTest, ProcessHoldsEndOneByOne) {
+  world.answer = HelperAnswer::yes;
+  app.handle("while 4242", kStart);
+  app.handle("while 4243", kStart);
+  app.processEnded(4242, kStart);
+  EXPECT_EQ(app.statusLine(kStart),
+            "while — giữ khi tiến trình 4243 còn chạy / holding while process 4243 runs");
+  EXPECT_EQ(world.watched, std::set<std::int32_t>{4243});
+  app.handle("off", kStart);
+  EXPECT_TRUE(world.watched.empty());
+}
+
 // The menu each state leaves, one row a state: the symbol, then each entry as its command text,
-// wexlactl word or kind, ticked with "✓" and greyed out in parentheses.
+// wexlactl word or kind (a label below the status line as its title), ticked with "✓" and greyed
+// out in parentheses. "untick" chooses the ticked Keep awake.
 TEST_F(ApplicationTest, TheMenuFollowsTheApplication) {
   const auto entries = [](const std::vector<MenuItem>& items) {
     std::string text;
     for (const MenuItem& item : items) {
-      static const char* const kKinds[] = {"status", "-", "", "hooks", "", "login", "quit"};
+      static const char* const kKinds[] = {
+          "status",           "-",        "", "hooks", "", "login", "quit", "untick", "install",
+          "open-login-items", "uninstall"};
       std::string entry =
           item.argument.empty() ? kKinds[static_cast<int>(item.kind)] : item.argument;
+      if (item.kind == MenuItem::Kind::label && &item != &items.front()) entry = item.title;
       if (item.checked) entry = "✓" + entry;
       text += (text.empty() ? "" : ", ") + (item.enabled ? entry : "(" + entry + ")");
     }
     return text;
   };
+  struct Row {
+    std::vector<std::string> actions;
+    std::optional<HelperAnswer> answer;  // to every call to the helper
+    LoginItem login;
+    HelperInstall helper;
+    Indicator symbol;
+    std::string menu;
+  };
   using enum Indicator;
-  const std::string hooks = "-, hooks, -, ";
-  const std::tuple<const char*, std::optional<HelperAnswer>, LoginItem, Indicator, std::string>
-      rows[] = {
-          {"status", HelperAnswer::yes, LoginItem::unavailable, idle,
-           "(status), -, on, extend 60, extend 120, (off), " + hooks + "quit"},
-          {"on", HelperAnswer::yes, LoginItem::off, held,
-           "(status), -, ✓off, extend 60, extend 120, off, " + hooks + "login, -, quit"},
-          {"extend 60", HelperAnswer::refused, LoginItem::on, trouble,
-           "(status), -, on, extend 60, extend 120, off, " + hooks + "✓login, -, quit"},
-          {"busy", std::nullopt, LoginItem::unavailable, idle,  // the helper's answer is on the way
-           "(status), -, on, extend 60, extend 120, off, " + hooks + "quit"},
-      };
-  for (const auto& [text, answer, login, symbol, expected] : rows) {
+  using enum HelperInstall;
+  const std::string top = "(status), -, on, extend 60, extend 120, off, -, hooks, -, ";
+  // clang-format off
+  const Row rows[] = {
+      {{"status"}, HelperAnswer::yes, LoginItem::unavailable, unavailable, idle,
+       "(status), -, on, extend 60, extend 120, (off), -, hooks, -, quit"},
+      {{"on"}, HelperAnswer::yes, LoginItem::off, notRegistered, held,
+       "(status), -, ✓untick, extend 60, extend 120, off, -, hooks, -, (Helper chưa được cài / Helper not installed), install, -, login, -, quit"},
+      {{"extend 60"}, HelperAnswer::refused, LoginItem::on, awaitingApproval, trouble,
+       top + "(Helper đang chờ được cho phép / Helper awaiting approval), open-login-items, uninstall, -, ✓login, -, quit"},
+      {{"busy"}, std::nullopt, LoginItem::unavailable, enabled, idle,  // the helper's answer is on the way
+       top + "(Helper đã được cài / Helper installed), uninstall, -, quit"},
+      // Unticking ends the manual hold alone: the agent's stays.
+      {{"busy", "on", "untick"}, HelperAnswer::yes, LoginItem::off, notFound, held,
+       top + "(macOS không tìm thấy helper / macOS cannot find the helper), install, -, login, -, quit"},
+      {{"on", "untick"}, HelperAnswer::yes, LoginItem::unavailable, byHand, idle,
+       "(status), -, on, extend 60, extend 120, (off), -, hooks, -, (Helper đã được cài bằng tay / Helper installed by hand), -, quit"},
+  };
+  // clang-format on
+  for (const Row& row : rows) {
     FakeWorld fresh;
-    fresh.answer = answer;
+    fresh.answer = row.answer;
     Application application(Settings{}, fresh, fresh, fresh, fresh);
-    application.handle(text, kStart);
-    EXPECT_EQ(indicator(application, kStart), symbol) << text;
-    EXPECT_EQ(entries(menuItems(application, kStart, login)), expected) << text;
+    for (const std::string& action : row.actions) {
+      if (action != "untick") {
+        application.handle(action, kStart);
+        continue;
+      }
+      const auto items = menuItems(application, kStart, row.login, row.helper);
+      ASSERT_EQ(items[2].kind, MenuItem::Kind::endManual) << row.menu;
+      application.endManualHold(kStart);
+    }
+    EXPECT_EQ(indicator(application, kStart), row.symbol) << row.menu;
+    EXPECT_EQ(entries(menuItems(application, kStart, row.login, row.helper)), row.menu);
   }
   EXPECT_EQ(entries(menuItems(app, kStart, LoginItem::off)[7].items),
             "install-claude-hooks, uninstall-claude-hooks, -, install-codex-hooks, "
@@ -274,6 +329,9 @@ TEST(StatusText, TimesAreShownInLocalTime) {
   ::setenv("TZ", "<-0330>3:30", 1);
   ::tzset();
   EXPECT_EQ(rfc3339(start), "2026-12-06T09:40:00-03:30");
+  ::setenv("TZ", "XXX-5:30:15", 1);
+  ::tzset();
+  EXPECT_EQ(rfc3339(start), "2026-12-06T13:10:00Z");
   ::setenv("TZ", "UTC", 1);
   ::tzset();
   const std::pair<Instant::duration, const char*> lefts[] = {

@@ -12,6 +12,8 @@
 
 #include "AppLog.h"
 #include "Application.hpp"
+#include "ApplicationChannel.hpp"
+#include "BundledHelper.h"
 #include "BundledTool.h"
 #include "DispatchSources.h"
 #include "MenuModel.hpp"
@@ -22,9 +24,6 @@
 namespace wexla::app {
 
 namespace {
-
-NSString* const kCommandName = @"dev.wexla.command";
-NSString* const kStatusName = @"dev.wexla.status";
 
 // busyMinutes in the user defaults of dev.wexla.app (`defaults write dev.wexla.app busyMinutes
 // -int 30`). A whole number only: a string, a Boolean or a fraction is out of range, which gives
@@ -62,7 +61,8 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
       : helper_([this] { app_->helperLost(Now::current()); }),
         processes_([this](std::int32_t pid) { app_->processEnded(pid, Now::current()); }),
         timer_([this] { app_->tick(Now::current()); }),
-        login_(loginItem()) {
+        login_(loginItem()),
+        install_(bundledHelperState()) {
     const SettingsReading reading = readSettings();
     if (!reading.problem.empty()) {
       logError("the user defaults of dev.wexla.app: " + reading.problem + "; using the defaults");
@@ -98,6 +98,9 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
         // As a text from wexlactl; its reply is for wexlactl, the menu shows the status.
         app_->handle(item.argument, Now::current());
         break;
+      case MenuItem::Kind::endManual:
+        app_->endManualHold(Now::current());
+        break;
       case MenuItem::Kind::hook:
         runBundledTool(item.argument, [](int status, const std::string& output) {
           showMessage(@(hookMessage(status, output).c_str()), status != 0);
@@ -105,6 +108,21 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
         break;
       case MenuItem::Kind::startAtLogin:
         toggleStartAtLogin();
+        break;
+      case MenuItem::Kind::installHelper:
+        if (const auto problem = installBundledHelper()) showMessage(@(problem->c_str()), true);
+        install_ = bundledHelperState();
+        refresh();
+        break;
+      case MenuItem::Kind::openLoginItems:
+        openLoginItems();
+        break;
+      case MenuItem::Kind::uninstallHelper:
+        uninstallBundledHelper([this](std::optional<std::string> problem) {
+          if (problem) showMessage(@(problem->c_str()), true);
+          install_ = bundledHelperState();
+          refresh();
+        });
         break;
       case MenuItem::Kind::quit:
         [NSApp terminate:nil];
@@ -114,14 +132,16 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     }
   }
   void opening() override {
-    login_ = loginItem();  // the user may have changed it in System Settings
+    // The user may have changed either in System Settings.
+    login_ = loginItem();
+    install_ = bundledHelperState();
     refresh();
   }
 
  private:
   void refresh() {
     const Now now = Now::current();
-    [menu_ showItems:menuItems(*app_, now, login_) indicator:indicator(*app_, now)];
+    [menu_ showItems:menuItems(*app_, now, login_, install_) indicator:indicator(*app_, now)];
   }
 
   void toggleStartAtLogin() {
@@ -140,6 +160,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   DispatchProcessWatch processes_;
   DispatchWakeTimer timer_;
   LoginItem login_;
+  HelperInstall install_;
   WexlaStatusMenu* menu_ = nil;
   std::optional<Application> app_;
 };
@@ -159,7 +180,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   [[NSDistributedNotificationCenter defaultCenter]
              addObserver:self
                 selector:@selector(commandArrived:)
-                    name:wexla::app::kCommandName
+                    name:@(wexla::channel::kCommandName)
                   object:nil
       suspensionBehavior:NSNotificationSuspensionBehaviorDeliverImmediately];
   // The timer runs on a clock that stops asleep: whatever ran out meanwhile is settled on waking.
@@ -167,9 +188,9 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
                                                          selector:@selector(didWake:)
                                                              name:NSWorkspaceDidWakeNotification
                                                            object:nil];
-  // SIGTERM and SIGINT quit like the menu does, so the helper is released first.
+  // SIGTERM, SIGINT and SIGHUP quit like the menu does, so the helper is released first.
   _signalSources = [NSMutableArray array];
-  for (const int number : {SIGTERM, SIGINT}) {
+  for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
     std::signal(number, SIG_IGN);
     dispatch_source_t source = dispatch_source_create(
         DISPATCH_SOURCE_TYPE_SIGNAL, static_cast<uintptr_t>(number), 0, dispatch_get_main_queue());
@@ -192,10 +213,11 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
                                               length:reply->size()
                                             encoding:NSUTF8StringEncoding];
   if (status == nil) return;
-  [[NSDistributedNotificationCenter defaultCenter] postNotificationName:wexla::app::kStatusName
-                                                                 object:status
-                                                               userInfo:nil
-                                                     deliverImmediately:YES];
+  [[NSDistributedNotificationCenter defaultCenter]
+      postNotificationName:@(wexla::channel::kStatusName)
+                    object:status
+                  userInfo:nil
+        deliverImmediately:YES];
 }
 
 - (void)didWake:(NSNotification*)notification {

@@ -2,6 +2,8 @@
 
 #import <Foundation/Foundation.h>
 
+#include "MainRunLoop.h"
+
 namespace wexla::app {
 
 void runBundledTool(const std::string& word,
@@ -32,13 +34,9 @@ void runBundledTool(const std::string& word,
       if (data.length > 0) output.assign(static_cast<const char*>(data.bytes), data.length);
       if (task.terminationReason == NSTaskTerminationReasonExit) status = task.terminationStatus;
     }
-    // Through the main run loop rather than the main queue: `finished` may show an alert, and
-    // its modal loop inside a main-queue block would hold back every other main-queue job (the
-    // timer, the helper's answers) until the alert closes.
-    CFRunLoopPerformBlock(CFRunLoopGetMain(), kCFRunLoopCommonModes, ^{
+    onMainRunLoop(^{
       finished(status, output);
     });
-    CFRunLoopWakeUp(CFRunLoopGetMain());
   });
 }
 

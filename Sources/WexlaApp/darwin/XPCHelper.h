@@ -10,6 +10,9 @@
 
 namespace wexla::app {
 
+// Whether launchd offers the helper's Mach service, however the helper was installed.
+bool helperServiceOffered();
+
 // The helper's Mach service, called without ever blocking the main queue: each call carries its
 // own time limit, and its answer comes back on the main queue. The connection is made on first
 // use, and again after it was invalidated.
@@ -26,13 +29,11 @@ class XPCHelper final : public HelperConnection {
   void releaseBeforeExit(std::chrono::milliseconds limit) override;
 
  private:
-  // Emptied by the first answer: the reply, the failure or the time limit, whichever comes first.
-  using Pending = std::shared_ptr<Reply>;
-
   NSXPCConnection* connection();
-  // The remote object; a failure of the call made through it answers `pending`.
-  id proxyAnswering(Pending pending);
-  void answer(const Pending& pending, HelperAnswer answer);
+  // The remote object; a failure of the call made through it answers `pending`. The first
+  // answer wins: the reply, the failure or the time limit, whichever comes first.
+  id proxyAnswering(OnceReply pending);
+  void answer(const OnceReply& pending, HelperAnswer answer);
   void connectionEnded(NSXPCConnection* connection, bool invalidated);
 
   std::function<void()> lost_;

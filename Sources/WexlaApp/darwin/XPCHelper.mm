@@ -3,6 +3,7 @@
 #include <mach/mach.h>
 #include <servers/bootstrap.h>
 
+#include <chrono>
 #include <utility>
 
 #import "HelperProtocol.h"
@@ -14,30 +15,28 @@ namespace {
 // The helper's kMachService.
 constexpr const char* kMachService = "dev.wexla.helper";
 
-// Long enough for a helper that runs the platform's power tool, short enough that a hung helper
-// shows as unreachable before its own watchdog would let go.
-constexpr std::int64_t kCallLimitNanos = 10 * static_cast<std::int64_t>(NSEC_PER_SEC);
+constexpr std::int64_t kCallLimitNanos =
+    std::chrono::nanoseconds(HelperConnection::kCallLimit).count();
 
-// Whether launchd offers the helper's service. A connection that fails before the helper ever
-// answered, while the service is offered, was turned away by the helper's signature check.
-bool serviceOffered() {
+// An interruption is a helper that went away (crashed, restarted), never a refusal: the
+// listener turns a peer away by invalidating its connection.
+bool connectionRejected(NSError* error) {
+  return [error.domain isEqualToString:NSCocoaErrorDomain] && error.code == NSXPCConnectionInvalid;
+}
+
+}  // namespace
+
+bool helperServiceOffered() {
   mach_port_t port = MACH_PORT_NULL;
   if (bootstrap_look_up(bootstrap_port, kMachService, &port) != KERN_SUCCESS) return false;
   mach_port_deallocate(mach_task_self(), port);
   return true;
 }
 
-bool connectionFailure(NSError* error) {
-  return [error.domain isEqualToString:NSCocoaErrorDomain] &&
-         (error.code == NSXPCConnectionInvalid || error.code == NSXPCConnectionInterrupted);
-}
-
-}  // namespace
-
 XPCHelper::XPCHelper(std::function<void()> lost) : lost_(std::move(lost)) {}
 
 void XPCHelper::setDisableSleep(bool on, Reply reply) {
-  const Pending pending = std::make_shared<Reply>(std::move(reply));
+  const OnceReply pending(std::move(reply));
   [proxyAnswering(pending) setDisableSleep:(on ? YES : NO)
                                  withReply:^(BOOL ok) {
                                    dispatch_async(dispatch_get_main_queue(), ^{
@@ -55,7 +54,7 @@ void XPCHelper::heartbeat() {
 }
 
 void XPCHelper::currentDisableSleep(Reply reply) {
-  const Pending pending = std::make_shared<Reply>(std::move(reply));
+  const OnceReply pending(std::move(reply));
   [proxyAnswering(pending) currentDisableSleepWithReply:^(BOOL on) {
     dispatch_async(dispatch_get_main_queue(), ^{
       answer(pending, on ? HelperAnswer::yes : HelperAnswer::no);
@@ -102,7 +101,7 @@ NSXPCConnection* XPCHelper::connection() {
   return connection;
 }
 
-id XPCHelper::proxyAnswering(Pending pending) {
+id XPCHelper::proxyAnswering(OnceReply pending) {
   NSXPCConnection* connection = this->connection();
   const bool fresh = !answered_;
   // XPC itself never gives up on a helper that takes a call and does not answer.
@@ -110,18 +109,19 @@ id XPCHelper::proxyAnswering(Pending pending) {
     answer(pending, HelperAnswer::unreachable);
   });
   return [connection remoteObjectProxyWithErrorHandler:^(NSError* error) {
-    const bool refused = fresh && connectionFailure(error) && serviceOffered();
+    // Invalidated before the helper ever answered, while its service is offered: the helper's
+    // signature check turned this application away.
+    const bool refused = fresh && connectionRejected(error) && helperServiceOffered();
     dispatch_async(dispatch_get_main_queue(), ^{
       answer(pending, refused ? HelperAnswer::refused : HelperAnswer::unreachable);
     });
   }];
 }
 
-void XPCHelper::answer(const Pending& pending, HelperAnswer result) {
-  if (!*pending) return;
-  const Reply reply = std::exchange(*pending, nullptr);
+void XPCHelper::answer(const OnceReply& pending, HelperAnswer result) {
+  if (pending.answered()) return;
   if (result == HelperAnswer::yes || result == HelperAnswer::no) answered_ = true;
-  reply(result, BootClock::now());
+  pending(result, BootClock::now());
 }
 
 // A helper that never answered is not lost: the failed call already says why (not there, or

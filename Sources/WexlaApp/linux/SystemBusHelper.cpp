@@ -11,20 +11,30 @@ namespace {
 
 namespace protocol = kit::HelperProtocol;
 
-// Long enough for a helper that runs the platform's power tool, short enough that a hung helper
-// shows as unreachable before its own watchdog would let go.
-constexpr std::uint64_t kCallLimitMicros = 10'000'000;
+constexpr auto kCallLimitMicros =
+    static_cast<std::uint64_t>(std::chrono::microseconds(HelperConnection::kCallLimit).count());
 constexpr int kNoArgument = -1;
 
 struct PendingCall {
   SystemBusHelper* owner;
-  HelperConnection::Reply reply;  // empty once it ran
+  OnceReply reply;
 };
 
 HelperAnswer answerOf(sd_bus_message* message) {
   if (const sd_bus_error* error = sd_bus_message_get_error(message)) {
-    return sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED) ? HelperAnswer::refused
-                                                                    : HelperAnswer::unreachable;
+    // Refused only by the helper itself: the bus also denies a call, when the helper's policy
+    // is gone with its package, and that is a helper that is not there.
+    const char* sender = sd_bus_message_get_sender(message);
+    const bool fromHelper = sender != nullptr && std::strcmp(sender, "org.freedesktop.DBus") != 0;
+    if (sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED)) {
+      return fromHelper ? HelperAnswer::refused : HelperAnswer::unreachable;
+    }
+    // The bus's limit of calls under way, or its memory: this call, not the helper.
+    if (sd_bus_error_has_name(error, SD_BUS_ERROR_LIMITS_EXCEEDED) ||
+        sd_bus_error_has_name(error, SD_BUS_ERROR_NO_MEMORY)) {
+      return HelperAnswer::busy;
+    }
+    return HelperAnswer::unreachable;
   }
   int value = 0;
   if (sd_bus_message_read(message, "b", &value) < 0) return HelperAnswer::unreachable;
@@ -110,17 +120,17 @@ void SystemBusHelper::call(const char* method, int argument, Reply reply) {
     sd_bus_send(bus, request.get(), nullptr);
     return;
   }
-  auto pending = std::make_unique<PendingCall>(PendingCall{this, std::move(reply)});
+  auto pending = std::make_unique<PendingCall>(PendingCall{this, OnceReply(std::move(reply))});
   sd_bus_slot* slot = nullptr;
   if (sd_bus_call_async(bus, &slot, request.get(), &onReply, pending.get(), kCallLimitMicros) < 0) {
-    answerLater(std::move(pending->reply));
+    answerLater(pending->reply);
     return;
   }
   // The bus keeps the slot until the reply or the time limit. A slot dropped unanswered (its
   // connection was replaced) still gets its answer, or the link would wait for it for ever.
   sd_bus_slot_set_destroy_callback(slot, [](void* data) {
     const std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
-    if (call->reply) call->owner->answerLater(std::move(call->reply));
+    if (!call->reply.answered()) call->owner->answerLater(call->reply);
   });
   pending.release();
   sd_bus_slot_set_floating(slot, 1);
@@ -134,8 +144,7 @@ void SystemBusHelper::answerLater(Reply reply) {
 }
 
 int SystemBusHelper::onReply(sd_bus_message* message, void* userdata, sd_bus_error*) {
-  const Reply reply = std::exchange(static_cast<PendingCall*>(userdata)->reply, nullptr);
-  reply(answerOf(message), BootClock::now());
+  static_cast<PendingCall*>(userdata)->reply(answerOf(message), BootClock::now());
   return 0;
 }
 

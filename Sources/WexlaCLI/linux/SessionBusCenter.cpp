@@ -10,14 +10,15 @@
 #include <utility>
 
 #include "../NotificationCenter.hpp"
+#include "ApplicationChannel.hpp"
 
 namespace wexla::cli {
 
 namespace {
 
-constexpr const char* kObjectPath = "/dev/wexla/DistributedNotificationCenter";
-constexpr const char* kInterface = "dev.wexla.DistributedNotificationCenter";
-constexpr const char* kMember = "Notification";
+using channel::kCenterInterface;
+using channel::kCenterPath;
+using channel::kCenterSignal;
 
 using Clock = std::chrono::steady_clock;
 
@@ -41,8 +42,9 @@ class SessionBusCenter final : public NotificationCenter {
     name_ = name;
     matchState_ = MatchState::pending;
     stopped_ = false;  // a reply may arrive while the post is still being flushed
-    const std::string rule = std::string("type='signal',path='") + kObjectPath + "',interface='" +
-                             kInterface + "',member='" + kMember + "',arg0='" + name_ + "'";
+    const std::string rule = std::string("type='signal',path='") + kCenterPath + "',interface='" +
+                             kCenterInterface + "',member='" + kCenterSignal + "',arg0='" + name_ +
+                             "'";
     sd_bus_slot* slot = nullptr;
     if (sd_bus_add_match_async(bus_.get(), &slot, rule.c_str(), &onSignal, &onMatchInstalled,
                                this) < 0) {
@@ -64,8 +66,8 @@ class SessionBusCenter final : public NotificationCenter {
     if (!connect()) return false;
     const std::string nameText(name);
     const std::string objectText(object);
-    if (sd_bus_emit_signal(bus_.get(), kObjectPath, kInterface, kMember, "ss", nameText.c_str(),
-                           objectText.c_str()) < 0) {
+    if (sd_bus_emit_signal(bus_.get(), kCenterPath, kCenterInterface, kCenterSignal, "ss",
+                           nameText.c_str(), objectText.c_str()) < 0) {
       return false;
     }
     return pumpUntil([this] { return queuedWrites() == 0; }, setupDeadline_);
