@@ -30,11 +30,14 @@ inline constexpr std::int64_t kHardBatteryFloorPercent = 5;
 
 inline constexpr std::string_view kStartedMessage = "helper started; boot reconciliation done";
 inline constexpr std::string_view kRejectedMessage = "rejected XPC peer (signature mismatch)";
+inline constexpr std::string_view kStoppingMessage = "released: stopping";
 // "setDisableSleep(true) -> false": the requested value, then the result.
 std::string setDisableSleepMessage(bool requested, bool result);
-// The refusal line standing for `refusals` refusals: "rejected XPC peer (signature mismatch)",
-// followed by " (37 times)" when it stands for more than one.
-std::string rejectedMessage(std::uint64_t refusals);
+// The refusal line standing for `refusals` refusals: the platform's `refusal`, followed by
+// " (37 times)" when it stands for more than one.
+std::string rejectedMessage(std::string_view refusal, std::uint64_t refusals);
+// Why the setting was let go: "released: heartbeats stopped", and so on.
+std::string releasedMessage(kit::ReleaseReason reason);
 
 enum class LogLevel { info, error };
 
@@ -45,8 +48,9 @@ class Log {
   virtual void write(LogLevel level, std::string_view message) = 0;
 };
 
-// What a set request, a heartbeat and a status query do. Set and heartbeat run on the daemon's
-// one queue, with the watchdog; the status query may run elsewhere, as it touches no state.
+// What a set request, a heartbeat and a status query of one caller do, and its leaving. All but
+// the status query run on the daemon's one queue, with the watchdog; the status query may run
+// elsewhere, as it touches no state.
 class HelperService {
  public:
   using BackendFactory = std::function<std::unique_ptr<kit::SleepBackend>()>;
@@ -55,10 +59,14 @@ class HelperService {
   HelperService(kit::ClosedLidController& controller, Log& log, BackendFactory freshBackend,
                 Clock clock);
 
-  bool setDisableSleep(bool on);
-  bool heartbeat();
+  bool setDisableSleep(const kit::CallerID& caller, bool on);
+  bool heartbeat(const kit::CallerID& caller);
   // The machine's live setting, from a fresh backend: not what the controller believes.
   bool currentDisableSleep() const;
+  // The caller's connection is gone: its hold ends with it.
+  void callerLeft(const kit::CallerID& caller);
+  // Whether the caller holds now, with fresh heartbeats.
+  bool holds(const kit::CallerID& caller) const;
   kit::TimePoint now() const { return clock_(); }
 
  private:
@@ -82,7 +90,9 @@ class ListenerDelegate {
   const std::string& requirement() const { return requirement_; }
 
   // Logs the refusals, a few lines a minute at most: any local user can be refused at will.
-  bool shouldAcceptNewConnection(const PeerCheck& peerPasses);
+  // `refusal` is the line that says who was refused and why.
+  bool shouldAcceptNewConnection(const PeerCheck& peerPasses,
+                                 std::string_view refusal = kRejectedMessage);
   // Logs the refusals held back, once a line may be written again. From any queue.
   void logHeldBackRefusals(kit::TimePoint now);
 
@@ -92,6 +102,7 @@ class ListenerDelegate {
   Log& log_;
   std::mutex refusalsLock_;  // on macOS the listener's queue is not the daemon's
   RepeatLimiter refusals_;
+  std::string lastRefusal_;  // what a line for refusals held back says
 };
 
 // What the daemon needs of its platform; the start-up sequence itself is the same everywhere.

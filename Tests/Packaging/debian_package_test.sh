@@ -18,6 +18,8 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/d
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
 dpkg=(dpkg --root="$root" --force-not-root --force-depends --force-script-chrootless)
 
+check "the libraries it needs come with their least versions" \
+  grep -q 'libsystemd0 (>= ' <(dpkg-deb -f "$package" Depends)
 check "no maintainer scripts: installing enables and starts nothing" \
   test -z "$(dpkg-deb --ctrl-tarfile "$package" | tar -t | grep -E 'inst|rm$')"
 check "installs" "${dpkg[@]}" -i "$package"

@@ -15,12 +15,15 @@ expected="./usr/bin/wexla
 ./usr/share/dbus-1/system-services/dev.wexla.helper.service
 ./usr/share/dbus-1/system.d/dev.wexla.helper.conf
 ./usr/share/doc/wexla/README.Debian
+./usr/share/doc/wexla/changelog.Debian.gz
+./usr/share/doc/wexla/copyright
 ./usr/share/fish/vendor_completions.d/wexlactl.fish
 ./usr/share/icons/hicolor/scalable/status/wexla-held.svg
 ./usr/share/icons/hicolor/scalable/status/wexla-idle.svg
 ./usr/share/icons/hicolor/scalable/status/wexla-trouble.svg
-./usr/share/man/man1/wexla.1
-./usr/share/man/man1/wexlactl.1
+./usr/share/lintian/overrides/wexla
+./usr/share/man/man1/wexla.1.gz
+./usr/share/man/man1/wexlactl.1.gz
 ./usr/share/polkit-1/actions/dev.wexla.helper.policy
 ./usr/share/zsh/vendor-completions/_wexlactl"
 [ "$got" == "$expected" ] && exit 0

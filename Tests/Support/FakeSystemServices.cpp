@@ -7,9 +7,11 @@
 //
 // polkit answers CheckAuthorization as the test chose and records each question in FILE as
 // "<subject kind> <key>=<name> <action> <flags> '<cancellation id>'" (details get an error):
-//   wexla_fake_polkit --record FILE [--answer [NAME=]ANSWER]...
+//   wexla_fake_polkit [--record FILE] [--answer [NAME=]ANSWER]... [--rules RULES]
 // ANSWER is authorized (the default), denied, challenge, malformed (a reply of another shape) or a
-// number of seconds after which it authorizes; with NAME, only about that bus name.
+// number of seconds after which it authorizes; with NAME, only about that bus name. RULES, read
+// at each question as polkit reads its rules, holds the ANSWER about names without one of their
+// own, when it exists.
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -92,7 +94,7 @@ int onList(sd_bus_message* m, void*, sd_bus_error*) {
   return r < 0 ? r : sd_bus_send(nullptr, raw, nullptr);
 }
 
-std::string record;
+std::string record, rules;
 std::map<std::string, std::string> answers{{"", "authorized"}};  // by bus name; "" for others
 
 int reply(sd_bus_message* m, const std::string& answer) {
@@ -115,11 +117,15 @@ int onCheck(sd_bus_message* m, void*, sd_bus_error*) {
   std::ofstream(record, std::ios::app) << kind << ' ' << key << '=' << name << ' ' << action << ' '
                                        << flags << " '" << cancellation << "'\n";
   const auto found = answers.find(name);
-  const std::string& answer = found == answers.end() ? answers[""] : found->second;
+  std::string answer = found == answers.end() ? answers[""] : found->second;
+  if (std::ifstream in(rules); found == answers.end() && in) in >> answer;
   if (!std::isdigit(static_cast<unsigned char>(answer[0]))) return reply(m, answer);
-  r = sd_event_add_time_relative(sd_bus_get_event(sd_bus_message_get_bus(m)), nullptr,
-                                 CLOCK_MONOTONIC, std::stoull(answer) * 1'000'000, 1, onLater,
-                                 sd_bus_message_ref(m));
+  sd_event* event = sd_bus_get_event(sd_bus_message_get_bus(m));
+  std::uint64_t now = 0;
+  r = sd_event_now(event, CLOCK_MONOTONIC, &now);
+  if (r >= 0)
+    r = sd_event_add_time(event, nullptr, CLOCK_MONOTONIC, now + std::stoull(answer) * 1'000'000, 1,
+                          onLater, sd_bus_message_ref(m));
   return r < 0 ? r : 1;  // answered later
 }
 
@@ -144,6 +150,7 @@ int main(int argc, char** argv) {
     const std::string flag = argv[i], value = argv[i + 1];
     const auto equals = value.find('=');  // without one, npos + 1 is 0: the whole value
     if (flag == "--record") record = value;
+    if (flag == "--rules") rules = value;
     if (flag == "--answer") {
       answers[equals == std::string::npos ? "" : value.substr(0, equals)] =
           value.substr(equals + 1);

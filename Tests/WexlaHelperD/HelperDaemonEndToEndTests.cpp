@@ -20,7 +20,7 @@ using SteadyClock = std::chrono::steady_clock;
 const std::string kDenied = "org.freedesktop.DBus.Error.AccessDenied";
 const std::string kStarted = "<6>helper started; boot reconciliation done\n";
 const std::string kEngaged = "<6>setDisableSleep(true) -> true\n";
-const std::string kRefused = "<3>rejected XPC peer (signature mismatch)\n";
+const std::string kReleased = "<6>setDisableSleep(false) -> true\n";
 
 std::string uniqueName(const sd::Bus& bus) {
   const char* name = "";
@@ -28,8 +28,8 @@ std::string uniqueName(const sd::Bus& bus) {
   return name;
 }
 
-// Besides the test's client: callers polkit refuses, one it lets in after 10 s (past the helper's
-// limit of 5 s), one that leaves before polkit lets it in after 2 s.
+// Besides the test's client: two more that polkit lets in, callers it refuses, one it lets in
+// after 10 s (past the helper's limit of 5 s), one that leaves before polkit lets it in after 2 s.
 class HelperDaemon : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -37,7 +37,8 @@ class HelperDaemon : public ::testing::Test {
         PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
     logind_ = start({WEXLA_FAKE_LOGIND_PATH});
     ASSERT_EQ(logind_->readLine(10s), "ready");
-    for (sd::Bus* bus : {&client_, &denied_, &challenged_, &odd_, &slow_, &leaving_}) {
+    for (sd::Bus* bus :
+         {&client_, &other_, &quiet_, &denied_, &challenged_, &odd_, &slow_, &leaving_}) {
       *bus = bus_->connect();
       ASSERT_TRUE(*bus);
     }
@@ -79,13 +80,19 @@ class HelperDaemon : public ::testing::Test {
   TempDir dir_;
   std::unique_ptr<PrivateBus> bus_;
   std::unique_ptr<ChildProcess> logind_, polkit_, helper_;
-  sd::Bus client_, denied_, challenged_, odd_, slow_, leaving_;
+  sd::Bus client_, other_, quiet_, denied_, challenged_, odd_, slow_, leaving_;
 };
 
-TEST_F(HelperDaemon, HeartbeatsHoldTheLockUntilTheyStopAndOnlyAPlainYesInTimeLetsACallerIn) {
+TEST_F(HelperDaemon, EachCallerHoldsUntilItsHeartbeatsStopAndOnlyAPlainYesInTimeLetsItIn) {
   EXPECT_EQ(call("SetDisableSleep"), "true");
   EXPECT_EQ(logind_->readLine(5s), locked());
   EXPECT_EQ(call("CurrentDisableSleep"), "true");
+  // Another caller's whole road leaves the lock in place; a third holds, then falls silent.
+  for (const char* method : {"SetDisableSleep", "Heartbeat"})
+    EXPECT_EQ(call(method, true, other_.get()), "true");
+  EXPECT_EQ(call("SetDisableSleep", false, other_.get()), "true");
+  EXPECT_EQ(call("SetDisableSleep", true, quiet_.get()), "true");
+  // Asked about at every call: a refusal is never kept.
   for (const char* method : {"SetDisableSleep", "Heartbeat", "CurrentDisableSleep"}) {
     EXPECT_EQ(call(method, false, denied_.get()), kDenied) << method;
   }
@@ -99,8 +106,9 @@ TEST_F(HelperDaemon, HeartbeatsHoldTheLockUntilTheyStopAndOnlyAPlainYesInTimeLet
   std::future<std::string> slowAnswer =
       std::async(std::launch::async, [&] { return call("SetDisableSleep", false, slow_.get()); });
 
+  // Past the silent caller's 15–20 s: its hold goes, the client's stays.
   auto lastHeartbeat = SteadyClock::now();
-  for (int i = 0; i < 7; ++i) {
+  for (int i = 0; i < 21; ++i) {
     EXPECT_EQ(logind_->readLine(1s), std::nullopt) << "the lock went while heartbeats came";
     lastHeartbeat = SteadyClock::now();
     EXPECT_EQ(call("Heartbeat"), "true");
@@ -122,11 +130,16 @@ TEST_F(HelperDaemon, HeartbeatsHoldTheLockUntilTheyStopAndOnlyAPlainYesInTimeLet
   const ProcessResult stopped = helper_->wait(10s);
   EXPECT_EQ(stopped.exitStatus, 0);
   EXPECT_EQ(logind_->readLine(5s), lockGone);
-  // Three refusal lines in a minute; the slow caller's waits for the next minute.
-  EXPECT_EQ(stopped.err, kStarted + kEngaged + kRefused + kRefused + kRefused + kEngaged);
-  // Asked once about each caller: the helper's action, no details, no interaction.
+  // Three refusal lines in a minute, naming the caller, polkit and the action.
+  const std::string refused =
+      "<3>rejected caller " + uniqueName(denied_) + " (polkit denied dev.wexla.helper.control)\n";
+  EXPECT_EQ(stopped.err, kStarted + kEngaged + kEngaged + kReleased + kEngaged + refused + refused +
+                             refused + "<6>released: heartbeats stopped\n" + kEngaged +
+                             "<6>released: stopping\n");
+  // The helper's action, no details, no interaction; once for each hold that began.
   std::string questions;
-  for (const sd::Bus* caller : {&client_, &denied_, &challenged_, &odd_})
+  for (const sd::Bus* caller :
+       {&client_, &other_, &quiet_, &denied_, &denied_, &denied_, &challenged_, &odd_})
     questions += "system-bus-name name=" + uniqueName(*caller) + " dev.wexla.helper.control 0 ''\n";
   EXPECT_TRUE(readFile(dir_.path() / "asked").starts_with(questions))
       << readFile(dir_.path() / "asked");
@@ -153,13 +166,15 @@ TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndIsOnlyEverIts
   EXPECT_EQ(call("CurrentDisableSleep"), "false");
   EXPECT_EQ(call("SetDisableSleep", true), "true");
   EXPECT_EQ(logind_->readLine(5s), locked()) << "answered true without a lock";
+  client_.reset();  // the last caller holding it gone, it lets go at once
+  EXPECT_EQ(logind_->readLine(5s), released());
 
   // Without its bus nobody can reach it: it ends with a failure, and systemd starts it again.
   bus_->stop();
   const ProcessResult ended = helper_->wait(5s);
   EXPECT_EQ(ended.exitStatus, 1);
-  EXPECT_EQ(ended.err,
-            kStarted + kEngaged + "<6>setDisableSleep(false) -> true\n" + kEngaged + kEngaged);
+  EXPECT_EQ(ended.err, kStarted + kEngaged + kReleased + kEngaged + kEngaged +
+                           "<6>released: the last caller holding it left\n");
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct FakeSleepBackend final : SleepBackend {
   BackendLog& log;
 };
 
-// What happened at t0.
+// What happened at t0, all from the caller "app".
 enum Start { nothing, heartbeat, engaged, failedEngage, failedRelease };
 
 // A controller with a heartbeat timeout of 15 s and a battery floor of 5 %.
@@ -43,12 +43,12 @@ struct Harness {
   ClosedLidController controller{std::make_unique<FakeSleepBackend>(log), 15.0, 5};
 
   explicit Harness(Start start = nothing) {
-    if (start == heartbeat) controller.heartbeat(t0);
+    if (start == heartbeat) controller.heartbeat("app", t0);
     log.setAnswer = start != failedEngage;
-    const bool engagedAtT0 = start >= engaged && controller.requestEngage(t0);
+    const bool engagedAtT0 = start >= engaged && controller.requestEngage("app", t0);
     log.setAnswer = false;
     EXPECT_EQ(engagedAtT0, start == engaged || start == failedRelease);
-    EXPECT_FALSE(start == failedRelease && controller.requestRelease());
+    EXPECT_FALSE(start == failedRelease && controller.requestRelease("app", t0));
     log = {};
   }
 };
@@ -56,41 +56,45 @@ struct Harness {
 TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMainsButNeverEngage) {
   // A wall clock set back would keep a heartbeat fresh for as long.
   EXPECT_TRUE(Clock::is_steady);
+  using enum ReleaseReason;
+  const std::optional<ReleaseReason> none;  // kept, or let go of a setting nobody here held
   struct Row {
     Start start;
     std::chrono::milliseconds at;
     std::int64_t battery;
-    bool onAC, thermal, settingOn, setAnswer, released;
+    bool onAC, thermal, settingOn, setAnswer;
+    std::optional<ReleaseReason> reason;
   };
   // clang-format off
   const Row rows[] = {
-      //             after t0  battery AC     hot    on     set ok released
-      {engaged,       15s,     50,     false, false, true,  true,  false},  // exactly the timeout
-      {engaged,       15001ms, 50,     false, false, true,  true,  true},
-      {engaged,       1s,      5,      false, false, true,  true,  true},   // at the floor
-      {engaged,       1s,      6,      false, false, true,  true,  false},
-      {engaged,       1s,      0,      true,  false, true,  true,  false},
-      {engaged,       1s,      100,    true,  true,  true,  true,  true},
-      {engaged,       1s,      50,     false, false, false, true,  false},  // turned off elsewhere
-      {engaged,       20s,     50,     false, false, true,  false, true},   // failed, yet cleared
-      {nothing,       1s,      50,     false, false, true,  true,  true},   // on, and no heartbeat
-      {heartbeat,     1s,      50,     false, false, true,  true,  false},
-      {failedEngage,  15s,     50,     false, false, true,  true,  false},  // still a heartbeat
-      {failedRelease, 1s,      50,     false, false, true,  true,  false},  // changed nothing
+      //            after    battery AC     hot    on     set ok reason
+      {engaged,       15s,     50,  false, false, true,  true,  none},  // exactly the timeout
+      {engaged,       15001ms, 50,  false, false, true,  true,  heartbeatsStopped},
+      {engaged,       1s,      5,   false, false, true,  true,  batteryFloor},  // at the floor
+      {engaged,       1s,      6,   false, false, true,  true,  none},
+      {engaged,       1s,      0,   true,  false, true,  true,  none},
+      {engaged,       1s,      100, true,  true,  true,  true,  thermalPressure},
+      {engaged,       1s,      50,  false, false, false, true,  none},  // turned off elsewhere
+      {engaged,       20s,     50,  false, false, true,  false, heartbeatsStopped},  // failed, yet cleared
+      {nothing,       1s,      50,  false, false, true,  true,  none},  // on, and no heartbeat
+      {heartbeat,     1s,      50,  false, false, true,  true,  none},
+      {failedEngage,  15s,     50,  false, false, true,  true,  none},  // still a heartbeat
+      {failedRelease, 1s,      50,  false, false, true,  true,  none},  // changed nothing
   };
   // clang-format on
   for (const Row& row : rows) {
     Harness h(row.start);
     h.log.settingOn = row.settingOn;
     h.log.setAnswer = row.setAnswer;
-    h.controller.watchdogTick(t0 + row.at, row.battery, row.onAC, row.thermal);
-    EXPECT_EQ(h.log.calls, (row.released ? Steps{"read", "set 0"} : Steps{"read"}))
+    EXPECT_EQ(h.controller.watchdogTick(t0 + row.at, row.battery, row.onAC, row.thermal),
+              row.reason)
         << row.at.count();
+    const bool released = row.reason || (row.start == nothing && row.settingOn);
+    EXPECT_EQ(h.log.calls, (released ? Steps{"read", "set 0"} : Steps{"read"})) << row.at.count();
     const bool wasEngaged = row.start == engaged || row.start == failedRelease;
-    EXPECT_EQ(h.controller.engaged(), wasEngaged && row.settingOn && !row.released)
-        << row.at.count();
-    EXPECT_EQ(h.controller.lastHeartbeat(),
-              row.released || row.start == nothing ? Heartbeat() : t0);
+    EXPECT_EQ(h.controller.engaged(), wasEngaged && row.settingOn && !released) << row.at.count();
+    EXPECT_EQ(h.controller.lastHeartbeat("app"),
+              released || row.start == nothing ? Heartbeat() : t0);
   }
 }
 
@@ -102,12 +106,12 @@ TEST(ClosedLidController, EveryAssignmentIsAnnouncedThenDeliveredWhileSubscribed
         [&] { events.push_back(h.controller.engaged() ? "will, now 1" : "will, now 0"); });
     const Subscription values = h.controller.subscribeEngaged(
         [&](const bool& value) { events.push_back(value ? "value 1" : "value 0"); });
-    h.controller.requestEngage(t0);
+    h.controller.requestEngage("app", t0);
     h.log.settingOn = false;  // turned off elsewhere: each tick assigns false again
     h.controller.watchdogTick(t0 + 1s, 50, true, false);
     h.controller.watchdogTick(t0 + 2s, 50, true, false);
   }
-  h.controller.requestEngage(t0 + 3s);
+  h.controller.requestEngage("app", t0 + 3s);
   EXPECT_EQ(events, (Steps{"value 0", "will, now 0", "value 1", "will, now 1", "value 0",
                            "will, now 0", "value 0"}));
 }
@@ -243,9 +247,15 @@ TEST(HelperDaemon, StartsInOrderLogsRefusalsAFewTimesAMinuteAndLetsGoWhenStopped
       std::erase_if(p.steps, [](const std::string& step) { return !step.starts_with("error"); });
       EXPECT_EQ(p.steps, row.logged) << row.at.count() << " s";
     }
+    // The watchdog says why it let go; asked to stop, the daemon lets go and says so.
+    p.delegate->service().setDisableSleep("app", true);
+    p.clock += 16s;
     p.steps.clear();
-    p.stop();  // asked to stop, it lets go
-    EXPECT_EQ(p.steps, Steps{"set 0"});
+    p.tick();
+    p.stop();
+    EXPECT_EQ(p.steps,
+              (Steps{"snapshot", "now", "read", "set 0", "info: released: heartbeats stopped",
+                     "set 0", "info: released: stopping"}));
   };
   EXPECT_EQ(runDaemon(platform), 0);
 }

@@ -6,9 +6,11 @@
 #include <os/log.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "../Platform.hpp"
 #import "HelperProtocol.h"
@@ -59,33 +61,42 @@ std::optional<wexla::kit::AuditToken> peerAuditToken(NSXPCConnection* connection
 
 }  // namespace
 
+// One per connection: the connection is the caller, with a hold of its own.
 @interface WexlaHelperService : NSObject <HelperProtocol>
-- (instancetype)initWithService:(wexla::helper::HelperService*)service;
+- (instancetype)initWithService:(wexla::helper::HelperService*)service
+                         caller:(const wexla::kit::CallerID&)caller;
 @end
 
 @implementation WexlaHelperService {
   wexla::helper::HelperService* _service;
+  wexla::kit::CallerID _caller;
 }
 
-- (instancetype)initWithService:(wexla::helper::HelperService*)service {
-  if ((self = [super init])) _service = service;
+- (instancetype)initWithService:(wexla::helper::HelperService*)service
+                         caller:(const wexla::kit::CallerID&)caller {
+  if ((self = [super init])) {
+    _service = service;
+    _caller = caller;
+  }
   return self;
 }
 
 // Set and heartbeat touch the controller, so they run on the main queue with the watchdog.
 - (void)setDisableSleep:(BOOL)on withReply:(void (^)(BOOL ok))reply {
   wexla::helper::HelperService* service = _service;
+  const wexla::kit::CallerID caller = _caller;
   dispatch_async(dispatch_get_main_queue(), ^{
     dispatch_assert_queue(dispatch_get_main_queue());
-    reply(service->setDisableSleep(on));
+    reply(service->setDisableSleep(caller, on));
   });
 }
 
 - (void)heartbeatWithReply:(void (^)(BOOL ok))reply {
   wexla::helper::HelperService* service = _service;
+  const wexla::kit::CallerID caller = _caller;
   dispatch_async(dispatch_get_main_queue(), ^{
     dispatch_assert_queue(dispatch_get_main_queue());
-    reply(service->heartbeat());
+    reply(service->heartbeat(caller));
   });
 }
 
@@ -102,14 +113,11 @@ std::optional<wexla::kit::AuditToken> peerAuditToken(NSXPCConnection* connection
 
 @implementation WexlaListenerDelegate {
   wexla::helper::ListenerDelegate* _delegate;
-  WexlaHelperService* _service;
+  std::uint64_t _connections;  // on the listener's queue only
 }
 
 - (instancetype)initWithDelegate:(wexla::helper::ListenerDelegate*)delegate {
-  if ((self = [super init])) {
-    _delegate = delegate;
-    _service = [[WexlaHelperService alloc] initWithService:&delegate->service()];
-  }
+  if ((self = [super init])) _delegate = delegate;
   return self;
 }
 
@@ -119,8 +127,19 @@ std::optional<wexla::kit::AuditToken> peerAuditToken(NSXPCConnection* connection
     return token && wexla::kit::XPCPeerAuth::isAuthorized(*token, requirement);
   });
   if (!accepted) return NO;
+  wexla::helper::HelperService* service = &_delegate->service();
+  const wexla::kit::CallerID caller = std::to_string(++_connections);
   connection.exportedInterface = [NSXPCInterface interfaceWithProtocol:@protocol(HelperProtocol)];
-  connection.exportedObject = _service;
+  connection.exportedObject = [[WexlaHelperService alloc] initWithService:service caller:caller];
+  // The application quit or crashed: its hold goes with its connection. Both handlers may run;
+  // ending a hold twice does nothing more. The block holds no reference to the connection.
+  void (^gone)(void) = ^{
+    dispatch_async(dispatch_get_main_queue(), ^{
+      service->callerLeft(caller);
+    });
+  };
+  connection.interruptionHandler = gone;
+  connection.invalidationHandler = gone;
   [connection resume];
   return YES;
 }

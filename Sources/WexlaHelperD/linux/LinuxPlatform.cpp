@@ -51,10 +51,14 @@ class LinuxPlatform final : public Platform {
   void startTimer(std::chrono::seconds interval, std::function<void()> tick) override {
     tick_ = std::move(tick);
     interval_ = static_cast<std::uint64_t>(interval.count()) * 1'000'000;
-    // An accuracy of 0 would mean the default of 250 ms; the ticks are due on time.
+    // An absolute first time, not sd_event_add_time_relative: that needs libsystemd 247, and the
+    // helper runs on 245. An accuracy of 0 would mean the default of 250 ms; the ticks are due
+    // on time.
     sd_event_source* timer = nullptr;
-    if (!event_ || sd_event_add_time_relative(event_.get(), &timer, CLOCK_MONOTONIC, interval_, 1,
-                                              &onTimer, this) < 0) {
+    std::uint64_t start = 0;
+    if (!event_ || sd_event_now(event_.get(), CLOCK_MONOTONIC, &start) < 0 ||
+        sd_event_add_time(event_.get(), &timer, CLOCK_MONOTONIC, start + interval_, 1, &onTimer,
+                          this) < 0) {
       failed_ = true;
     }
     timer_.reset(timer);
@@ -114,14 +118,16 @@ class LinuxPlatform final : public Platform {
     return 0;
   }
 
-  // A caller's first call asks polkit without waiting for it; its calls wait until the verdict
-  // comes, while everybody else's calls and the ticks go on. The verdict holds until the caller
-  // leaves the bus.
-  struct Caller {
-    enum class State { asking, admitted, refused } state = State::asking;
-    sd::Slot question;
+  // A caller with a live hold is served at once: its admission lasts as long as that hold. Any
+  // other call asks polkit first, without waiting for it: the caller's calls wait for the answer
+  // while everybody else's calls and the ticks go on, and the answer is not kept beyond them,
+  // so a refusal never sticks and a new hold is always a new question.
+  struct Question {
+    sd::Slot slot;
     std::vector<sd::Message> held;  // in the order they came
   };
+  // Calls a caller may have waiting for one answer; the bus bounds the callers.
+  static constexpr std::size_t kMaxWaitingCalls = 16;
 
   static int onCall(sd_bus_message* m, void* userdata, sd_bus_error* error) {
     auto* self = static_cast<LinuxPlatform*>(userdata);
@@ -129,39 +135,41 @@ class LinuxPlatform final : public Platform {
     if (sender == nullptr) {
       return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, "the caller has no bus name");
     }
-    const auto [entry, isNew] = self->callers_.try_emplace(sender);
-    if (isNew) self->ask(entry->first);
-    switch (entry->second.state) {
-      case Caller::State::asking:
-        entry->second.held.emplace_back(sd_bus_message_ref(m));
-        return 1;  // answered when the verdict comes
-      case Caller::State::admitted:
-        return self->serve(m);
-      case Caller::State::refused:
-        break;
+    const auto open = self->questions_.find(sender);
+    if (open == self->questions_.end() && self->delegate_->service().holds(sender)) {
+      return self->serve(sender, m);
     }
-    return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED,
-                            "not authorised to control the helper");
+    if (open != self->questions_.end() && open->second.held.size() >= kMaxWaitingCalls) {
+      return sd_bus_error_set(error, SD_BUS_ERROR_LIMITS_EXCEEDED,
+                              "too many calls waiting for polkit");
+    }
+    const auto [entry, isNew] = self->questions_.try_emplace(sender);
+    entry->second.held.emplace_back(sd_bus_message_ref(m));
+    if (isNew) self->ask(entry->first);
+    return 1;  // answered when the verdict comes
   }
 
   void ask(const std::string& name) {
-    Caller& caller = callers_[name];
-    caller.question =
-        polkit_.ask(bus_.get(), name, [this, name](bool authorized) { decide(name, authorized); });
-    if (!caller.question) decide(name, false);
+    Question& question = questions_[name];
+    question.slot =
+        polkit_.ask(bus_.get(), name,
+                    [this, name](kit::PolkitAuthority::Answer answer) { decide(name, answer); });
+    if (!question.slot) decide(name, kit::PolkitAuthority::Answer::unanswered);
   }
 
-  void decide(const std::string& name, bool authorized) {
-    const auto entry = callers_.find(name);
-    if (entry == callers_.end()) return;
-    Caller& caller = entry->second;
-    const bool accepted =
-        delegate_->shouldAcceptNewConnection([&](const std::string&) { return authorized; });
-    caller.state = accepted ? Caller::State::admitted : Caller::State::refused;
-    caller.question.reset();  // the bus keeps it alive while its callback runs
-    for (const sd::Message& call : std::exchange(caller.held, {})) {
+  // `name` is a copy: the question that holds the original goes here.
+  void decide(std::string name, kit::PolkitAuthority::Answer answer) {
+    const auto entry = questions_.find(name);
+    if (entry == questions_.end()) return;
+    const std::vector<sd::Message> held = std::exchange(entry->second.held, {});
+    // The bus keeps the slot alive while its callback runs.
+    questions_.erase(entry);
+    const bool accepted = delegate_->shouldAcceptNewConnection(
+        [&](const std::string&) { return answer == kit::PolkitAuthority::Answer::authorized; },
+        refusal(name, answer));
+    for (const sd::Message& call : held) {
       if (accepted) {
-        serve(call.get());
+        serve(name, call.get());
       } else {
         sd_bus_reply_method_errorf(call.get(), SD_BUS_ERROR_ACCESS_DENIED,
                                    "not authorised to control the helper");
@@ -169,16 +177,23 @@ class LinuxPlatform final : public Platform {
     }
   }
 
-  int serve(sd_bus_message* m) {
+  static std::string refusal(const std::string& name, kit::PolkitAuthority::Answer answer) {
+    const std::string why = answer == kit::PolkitAuthority::Answer::denied
+                                ? "polkit denied "
+                                : "polkit gave no answer about ";
+    return "rejected caller " + name + " (" + why + kit::PolkitAuthority::kActionID + ")";
+  }
+
+  int serve(const std::string& caller, sd_bus_message* m) {
     HelperService& service = delegate_->service();
     const std::string_view method = sd_bus_message_get_member(m);
     if (method == kit::HelperProtocol::kSetDisableSleep) {
       int on = 0;
       if (const int r = sd_bus_message_read(m, "b", &on); r < 0) return r;
-      return sd_bus_reply_method_return(m, "b", service.setDisableSleep(on != 0));
+      return sd_bus_reply_method_return(m, "b", service.setDisableSleep(caller, on != 0));
     }
     if (method == kit::HelperProtocol::kHeartbeat) {
-      return sd_bus_reply_method_return(m, "b", service.heartbeat());
+      return sd_bus_reply_method_return(m, "b", service.heartbeat(caller));
     }
     return sd_bus_reply_method_return(m, "b", service.currentDisableSleep());
   }
@@ -188,8 +203,10 @@ class LinuxPlatform final : public Platform {
     const char* previous = nullptr;
     const char* next = nullptr;
     if (sd_bus_message_read(m, "sss", &name, &previous, &next) >= 0 && next[0] == '\0') {
+      auto* self = static_cast<LinuxPlatform*>(userdata);
       // Also withdraws a question still open and drops the calls that wait for it.
-      static_cast<LinuxPlatform*>(userdata)->callers_.erase(name);
+      self->questions_.erase(name);
+      self->delegate_->service().callerLeft(name);
     }
     return 0;
   }
@@ -212,7 +229,7 @@ class LinuxPlatform final : public Platform {
   std::uint64_t interval_ = 0;
   ListenerDelegate* delegate_ = nullptr;
   kit::PolkitAuthority polkit_;
-  std::map<std::string, Caller> callers_;
+  std::map<std::string, Question> questions_;  // by caller
   bool failed_ = false;
 };
 

@@ -7,17 +7,20 @@ namespace wexla::kit {
 
 namespace {
 
-bool authorizes(sd_bus_message* reply) {
+PolkitAuthority::Answer answerOf(sd_bus_message* reply) {
   int authorized = 0;
   int challenge = 0;
-  return sd_bus_message_is_method_error(reply, nullptr) == 0 &&
-         sd_bus_message_has_signature(reply, "(bba{ss})") > 0 &&
-         sd_bus_message_enter_container(reply, SD_BUS_TYPE_STRUCT, "bba{ss}") >= 0 &&
-         sd_bus_message_read(reply, "bb", &authorized, &challenge) >= 0 && authorized != 0;
+  if (sd_bus_message_is_method_error(reply, nullptr) != 0 ||
+      sd_bus_message_has_signature(reply, "(bba{ss})") <= 0 ||
+      sd_bus_message_enter_container(reply, SD_BUS_TYPE_STRUCT, "bba{ss}") < 0 ||
+      sd_bus_message_read(reply, "bb", &authorized, &challenge) < 0) {
+    return PolkitAuthority::Answer::unanswered;
+  }
+  return authorized != 0 ? PolkitAuthority::Answer::authorized : PolkitAuthority::Answer::denied;
 }
 
 int onAnswer(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  (*static_cast<PolkitAuthority::Verdict*>(userdata))(authorizes(reply));
+  (*static_cast<PolkitAuthority::Verdict*>(userdata))(answerOf(reply));
   return 0;
 }
 

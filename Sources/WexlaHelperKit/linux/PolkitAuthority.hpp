@@ -14,9 +14,10 @@ class PolkitAuthority {
  public:
   static constexpr const char* kActionID = "dev.wexla.helper.control";
   static constexpr std::chrono::milliseconds kDefaultLimit{5000};
-  // True only when polkit answered that the peer is authorised. An error, no answer within the
-  // limit, a challenge or an answer of another shape denies.
-  using Verdict = std::function<void(bool authorized)>;
+  // Authorised only when polkit answered so. A challenge is a denial (nobody is asked); an
+  // error, no answer within the limit or an answer of another shape is no answer.
+  enum class Answer { authorized, denied, unanswered };
+  using Verdict = std::function<void(Answer)>;
 
   explicit PolkitAuthority(std::chrono::milliseconds limit = kDefaultLimit) : limit_(limit) {}
 
