@@ -25,10 +25,7 @@ void LimitedLog::write(int priority, const std::string& message) {
   }
   heldBack_.emplace(priority, message);
   if (const auto next = limiter_.nextLine(); next && timer_) {
-    sd_event_source_set_time(
-        timer_.get(),
-        static_cast<std::uint64_t>(
-            std::chrono::ceil<std::chrono::microseconds>(next->time_since_epoch()).count()));
+    sd_event_source_set_time(timer_.get(), sd::bootMicros(*next));
     sd_event_source_set_enabled(timer_.get(), SD_EVENT_ONESHOT);
   }
 }

@@ -19,7 +19,7 @@ namespace {
 // A flood leaves the allocator holding pages it no longer needs; they are handed back once
 // this many texts came in and the channel has been quiet for a second.
 constexpr std::uint64_t kFloodTexts = 1024;
-constexpr std::uint64_t kQuietMicros = 1'000'000;
+constexpr std::chrono::seconds kQuiet{1};
 
 int fail(const std::string& what, int error) {
   std::fprintf(stderr, "wexla: %s: %s\n", what.c_str(), std::strerror(error));
@@ -110,10 +110,7 @@ int CommandChannel::onCommand(sd_bus_message* message, void* userdata, sd_bus_er
   }
   if (std::optional<std::string> reply = self->handle_(text)) self->reply(std::move(*reply));
   if (++self->textsSinceQuiet_ >= kFloodTexts) {
-    std::uint64_t now = 0;
-    sd_event_now(self->event_, CLOCK_MONOTONIC, &now);
-    sd_event_source_set_time(self->quiet_.get(), now + kQuietMicros);
-    sd_event_source_set_enabled(self->quiet_.get(), SD_EVENT_ONESHOT);
+    sd::fireAfter(self->quiet_.get(), kQuiet);
   }
   return 0;
 }

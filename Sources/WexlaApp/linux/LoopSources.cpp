@@ -25,12 +25,6 @@ namespace {
 // reading a file.
 constexpr std::uint64_t kReservedDescriptors = 16;
 
-std::uint64_t microsecondsOf(Instant instant) {
-  // Rounded up: a timer that fires early would find nothing due yet.
-  return static_cast<std::uint64_t>(
-      std::chrono::ceil<std::chrono::microseconds>(instant.time_since_epoch()).count());
-}
-
 // What /proc says of a process: whether it lives, and what tells it from a later process given
 // its number, its start time in clock ticks since boot (nothing when it cannot be read).
 struct ProcessReading {
@@ -68,15 +62,6 @@ ProcessReading readProcess(std::int32_t pid) {
   return {true, start};
 }
 
-// The next look at the polled processes, on the loop's monotonic clock.
-std::uint64_t nextPoll(sd_event* event) {
-  std::uint64_t now = 0;
-  sd_event_now(event, CLOCK_MONOTONIC, &now);
-  return now + static_cast<std::uint64_t>(
-                   std::chrono::duration_cast<std::chrono::microseconds>(ProcessWatches::kPollEvery)
-                       .count());
-}
-
 bool readable(int fd) {
   pollfd entry{fd, POLLIN, 0};
   return ::poll(&entry, 1, 0) > 0;
@@ -96,7 +81,7 @@ void BootTimer::wakeAt(std::optional<Instant> when) {
     sd_event_source_set_enabled(source_.get(), SD_EVENT_OFF);
     return;
   }
-  sd_event_source_set_time(source_.get(), microsecondsOf(*when));
+  sd_event_source_set_time(source_.get(), sd::bootMicros(*when));
   sd_event_source_set_enabled(source_.get(), SD_EVENT_ONESHOT);
 }
 
@@ -169,12 +154,11 @@ std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
   watch->startTime = reading.startTime;
   if (!poll_) {
     sd_event_source* source = nullptr;
-    if (sd_event_add_time(event_, &source, CLOCK_MONOTONIC, nextPoll(event_), 0, &onPoll, this) <
-        0) {
+    if (sd_event_add_time(event_, &source, CLOCK_MONOTONIC, 0, 0, &onPoll, this) < 0) {
       return nullptr;
     }
     poll_.reset(source);
-    sd_event_source_set_enabled(source, SD_EVENT_ON);
+    sd::fireAfter(source, kPollEvery, SD_EVENT_ON);
   }
   if (!toldOfPolling_) {
     toldOfPolling_ = true;
@@ -208,7 +192,7 @@ int ProcessWatches::onPoll(sd_event_source* source, std::uint64_t, void* userdat
   for (const auto& [pid, watch] : self->watches_) {
     if (!watch->source && !self->running(*watch)) gone.push_back(pid);
   }
-  sd_event_source_set_time(source, nextPoll(self->event_));
+  sd::fireAfter(source, kPollEvery, SD_EVENT_ON);
   // Each end is handled by the application, which unwatches it (and may drop the poll source).
   for (const std::int32_t pid : gone) self->ended_(pid);
   return 0;

@@ -20,7 +20,7 @@ constexpr const char* kMenuPath = "/MenuBar";
 constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char* kWatcherPath = "/StatusNotifierWatcher";
 constexpr int kRetries = 5;
-constexpr std::uint64_t kRetryMicros = 1'000'000;
+constexpr std::chrono::seconds kRetryAfter{1};
 
 void emit(sd_bus* bus, const char* member) {
   sd_bus_emit_signal(bus, kItemPath, kItemInterface, member, "");
@@ -197,10 +197,7 @@ int StatusNotifierItem::onRegistered(sd_bus_message* m, void* userdata, sd_bus_e
   } else if (self->retries_ < kRetries && self->retry_) {
     // A watcher may own its name a moment before it answers on it.
     ++self->retries_;
-    std::uint64_t now = 0;
-    sd_event_now(self->event_, CLOCK_MONOTONIC, &now);
-    sd_event_source_set_time(self->retry_.get(), now + kRetryMicros);
-    sd_event_source_set_enabled(self->retry_.get(), SD_EVENT_ONESHOT);
+    sd::fireAfter(self->retry_.get(), kRetryAfter);
   } else {
     log(LOG_WARNING, "the desktop's StatusNotifierWatcher did not take the tray icon: " + why);
   }

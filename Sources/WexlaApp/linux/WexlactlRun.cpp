@@ -23,7 +23,7 @@ namespace wexla::app {
 namespace {
 
 constexpr std::size_t kKeptOutput = 4096;  // a message to show; wexlactl prints one line
-constexpr std::uint64_t kLimitMicros = 60'000'000;
+constexpr std::chrono::minutes kLimit{1};
 
 // Installed, wexlactl sits beside the application; in the build tree, in its own folder.
 std::string wexlactlPath() {
@@ -95,10 +95,22 @@ void runWexlactl(sd_event* event, const std::string& word,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  // The application blocks the signals that quit it, for its loop: the child gets them back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigset_t quitSignals;
+  sigemptyset(&none);
+  sigemptyset(&quitSignals);
+  for (const int number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&quitSignals, number);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &quitSignals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   char* const argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(word.c_str()), nullptr};
   auto run = std::make_unique<Run>();
   run->finished = std::move(finished);
-  const int spawned = ::posix_spawn(&run->pid, path.c_str(), &actions, nullptr, argv, environ);
+  const int spawned = ::posix_spawn(&run->pid, path.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(fds[1]);
   const int pidfd = spawned == 0 ? static_cast<int>(::syscall(SYS_pidfd_open, run->pid, 0)) : -1;
@@ -117,10 +129,11 @@ void runWexlactl(sd_event* event, const std::string& word,
   } else if (pidfd >= 0) {
     ::close(pidfd);
   }
-  std::uint64_t now = 0;
-  if (!run->reader || !run->exited || sd_event_now(event, CLOCK_MONOTONIC, &now) < 0 ||
-      sd_event_add_time(event, &limit, CLOCK_MONOTONIC, now + kLimitMicros, 0, &onLimit,
-                        run.get()) < 0) {
+  if (run->reader && run->exited &&
+      sd_event_add_time(event, &limit, CLOCK_MONOTONIC, 0, 0, &onLimit, run.get()) >= 0) {
+    run->limit.reset(limit);
+  }
+  if (!run->limit || sd::fireAfter(limit, kLimit) < 0) {
     if (spawned == 0) {
       ::kill(run->pid, SIGKILL);
       ::waitpid(run->pid, nullptr, 0);
@@ -128,7 +141,6 @@ void runWexlactl(sd_event* event, const std::string& word,
     run->finished(-1, "");
     return;
   }
-  run->limit.reset(limit);
   run.release();  // onExited ends it
 }
 
