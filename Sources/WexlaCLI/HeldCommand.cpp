@@ -66,12 +66,15 @@ bool ended(pid_t process) {
          info.si_pid != 0;
 }
 
-// A warning, or no hold for a command that still runs (a refusal, an application that does not
-// know the word), is the person's to see; a hold with nothing wrong is not.
+// A warning, or a refusal of this text (no such process while the command still runs, or a word
+// the application does not know), is the person's to see. Any other reply is the hold, or the
+// reply of another wexlactl asking at the same moment.
 bool worthTelling(const std::string& reply, pid_t process) {
   if (reply.find("\u26A0") != std::string::npos) return true;
-  if (reply.find("while \u2014 ") != std::string::npos) return false;
-  return !ended(process);
+  const std::string pid = std::to_string(process);
+  const bool refused = reply.ends_with("/ no process " + pid) ||
+                       reply.find("\"while " + pid + "\"") != std::string::npos;
+  return refused && !ended(process);
 }
 
 void askToHold(pid_t process, CenterFactory makeCenter) {

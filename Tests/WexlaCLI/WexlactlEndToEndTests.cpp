@@ -143,6 +143,15 @@ TEST_F(Wexlactl, RepliesTheApplicationNeverGives) {
   }
 }
 
+// A warning in the reply is the person's to see, once, on standard error; the command goes on.
+TEST_F(Wexlactl, ARunTellsTheApplicationsWarning) {
+  const std::string warned = "while — 1 ⚠ helper không chạy — máy vẫn có thể ngủ";
+  startApp({"--reply", warned});
+  const ProcessResult result = run({"run", "sh", "-c", "sleep 0.3; exit 3"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.out + result.err, warned + "\n");
+}
+
 TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
   // The tool is held stopped while both replies reach it, so it finds them in one pass.
   startApp({"--delay-ms", "300", "--reply", "first", "--reply", "second"});
