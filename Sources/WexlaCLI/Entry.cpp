@@ -1,6 +1,9 @@
 #include "Entry.hpp"
 
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <exception>
 
 #include "AppChannel.hpp"
@@ -8,6 +11,7 @@
 #include "CommandText.hpp"
 #include "CursorHookInstaller.hpp"
 #include "GeminiHookInstaller.hpp"
+#include "HeldCommand.hpp"
 #include "HookInstaller.hpp"
 
 namespace wexla::cli {
@@ -50,6 +54,10 @@ Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCe
     for (const HookWord& hook : kHookWords) {
       if (rawArgs.front() == hook.word) return runHookWord(hook, programName);
     }
+    if (rawArgs.front() == kRunWord) {
+      if (rawArgs.size() == 1) return {kStatusUsage, {}, std::string(runUsage) + '\n'};
+      return runHeldCommand({rawArgs.begin() + 1, rawArgs.end()}, makeCenter);
+    }
   }
   const std::optional<std::string> text = commandText(rawArgs);
   if (!text) return {kStatusUsage, std::string(usage) + '\n', {}};
@@ -63,6 +71,15 @@ Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCe
     return {kStatusOK, *reply + '\n', {}};
   }
   return {kStatusFailure, {}, std::string(noReplyMessage)};
+}
+
+void writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
 }
 
 }  // namespace wexla::cli

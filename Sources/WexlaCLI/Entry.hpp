@@ -35,6 +35,9 @@ struct Outcome {
 
 using CenterFactory = std::unique_ptr<NotificationCenter> (*)();
 
+// Each message goes out as one block, so a reader never sees it interleaved or half written.
+void writeAll(int fd, std::string_view bytes);
+
 // One run of wexlactl over its arguments (without the program path). The center is made only
 // when the run talks to the application; `programName` is the tool's own name as invoked.
 Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCenter,

@@ -1,6 +1,7 @@
 // The built wexlactl in a temporary HOME on a private session bus: editing the agents' settings
 // files, and talking to the real application where it answers, or to a stand-in for what the
-// application never does (a late, empty or non-text reply, two).
+// application never does (a late, empty or non-text reply, two). Commands that wexlactl runs, on
+// the whole road with the helper.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include "Files.hpp"
 #include "PrivateBus.hpp"
 #include "TempDir.hpp"
+#include "WholeRoad.hpp"
 
 namespace wexla::test {
 namespace {
@@ -139,6 +141,15 @@ TEST_F(Wexlactl, RepliesTheApplicationNeverGives) {
     EXPECT_LT(result.elapsed, 3s);
     EXPECT_GE(result.elapsed, status == 0 ? 0s : 1.9s);
   }
+}
+
+// A warning in the reply is the person's to see, once, on standard error; the command goes on.
+TEST_F(Wexlactl, ARunTellsTheApplicationsWarning) {
+  const std::string warned = "while — 1 ⚠ helper không chạy — máy vẫn có thể ngủ";
+  startApp({"--reply", warned});
+  const ProcessResult result = run({"run", "sh", "-c", "sleep 0.3; exit 3"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.out + result.err, warned + "\n");
 }
 
 TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
@@ -270,6 +281,72 @@ TEST_F(HookCommands, RealisticSettingsFilesComeBackWhole) {
     }
   }
   EXPECT_EQ(files, 12);
+}
+
+class RunCommand : public WholeRoad {
+ protected:
+  // `status json` once `wanted` holds of it, or as it is after a few seconds.
+  Json statusUntil(const std::function<bool(const Json&)>& wanted) const {
+    Json status;
+    for (const auto until = std::chrono::steady_clock::now() + 5s;
+         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
+      status = Json::parse(wexlactl({"status", "json"}), nullptr, false);
+      if (status.is_object() && wanted(status)) break;
+    }
+    return status;
+  }
+};
+
+// While the command runs the application holds for its process and the helper holds the
+// machine; SIGTERM to wexlactl reaches the command, whose status comes back, and the hold ends.
+TEST_F(RunCommand, HeldWhileTheCommandRuns) {
+  ChildProcess tool({WEXLACTL_PATH, "run", "sleep", "10"}, environment());
+  Json held = statusUntil([](const Json& status) { return status.value("held", false); });
+  ASSERT_EQ(held["holds"].size(), 1u) << held;
+  const std::string command = held["holds"][0]["pids"][0].dump();
+  EXPECT_NE(readFile("/proc/" + command + "/status")
+                .find("\nPPid:\t" + std::to_string(tool.pid()) + "\n"),
+            std::string::npos);
+  const auto signalled = std::chrono::steady_clock::now();
+  tool.signal(SIGTERM);
+  const ProcessResult result = tool.wait(5s);
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+  EXPECT_EQ(result.exitStatus, 143);
+  EXPECT_EQ(result.out + result.err, "");
+  const auto emptied = [](const Json& status) { return status.value("holds", Json()).empty(); };
+  EXPECT_EQ(statusUntil(emptied).value("holds", Json()), Json::array());
+}
+
+// From a shell as a person types it ("$0" is the tool): the command's input, output, words and
+// status come through untouched, wexlactl adds nothing on standard output, and without the
+// application the command runs all the same, with one warning.
+TEST_F(RunCommand, TheCommandsOwnStatusAndStreams) {
+  const std::string cannotRun = "wexlactl: không chạy được / cannot run \"";
+  // clang-format off
+  const std::tuple<bool, std::string, int, std::string, std::string> cases[] = {
+      // application, shell line,                             status, output, error
+      {true,  R"("$0" run sh -c 'exit 7')",                       7,   "",        ""},
+      {true,  R"(printf 'hello\n' | "$0" run cat)",               0,   "hello\n", ""},
+      {true,  R"("$0" run printf %s $'\xff\n')",                  0,   "\xff\n",  ""},
+      {true,  R"("$0" run sh -c 'kill $$')",                      143, "",        ""},
+      // Ended by Ctrl-C as the command was, so that a calling script stops too.
+      {true,  R"(exec "$0" run sh -c 'kill -INT $$')",            -1,  "",        ""},
+      {true,  R"(trap '' CHLD; exec "$0" run sh -c 'exit 7')",    7,   "",        ""},
+      {true,  R"("$0" run no-such-program)",                      127, "",        cannotRun + "no-such-program\": No such file or directory\n"},
+      {true,  R"("$0" run /)",                                    126, "",        cannotRun + "/\": Permission denied\n"},
+      {true,  R"("$0" run)",                                      2,   "",        "usage: wexlactl run CMD [ARG...]\n"},
+      {false, R"(printf 'hello\n' | "$0" run cat)",               0,   "hello\n", kNoReply},
+  };
+  // clang-format on
+  for (const auto& [application, line, status, out, err] : cases) {
+    SCOPED_TRACE(line);
+    if (!application) stopApp();
+    const ProcessResult result = start({"/bin/bash", "-c", line, WEXLACTL_PATH})->wait(10s);
+    EXPECT_EQ(result.exitStatus, status);
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(result.err, err);
+    EXPECT_LT(result.elapsed, 3s);
+  }
 }
 
 }  // namespace
