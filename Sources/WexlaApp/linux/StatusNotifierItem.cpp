@@ -26,30 +26,27 @@ void emit(sd_bus* bus, const char* member) {
   sd_bus_emit_signal(bus, kItemPath, kItemInterface, member, "");
 }
 
-// Hosts hide a passive item and raise one that needs attention.
-const char* statusOf(Indicator indicator) {
+// What the item shows in each state: its icon in the hicolor theme, and its status, by which
+// hosts hide a passive item and raise one that needs attention.
+struct Look {
+  const char* icon;
+  const char* status;
+};
+
+Look lookOf(Indicator indicator) {
   switch (indicator) {
     case Indicator::held:
-      return "Active";
+      return {"wexla-held", "Active"};
     case Indicator::trouble:
-      return "NeedsAttention";
+      return {"wexla-trouble", "NeedsAttention"};
     default:
-      return "Passive";
+      return {"wexla-idle", "Passive"};
   }
 }
 
 }  // namespace
 
-const char* iconName(Indicator indicator) {
-  switch (indicator) {
-    case Indicator::held:
-      return "wexla-held";
-    case Indicator::trouble:
-      return "wexla-trouble";
-    default:
-      return "wexla-idle";
-  }
-}
+const char* iconName(Indicator indicator) { return lookOf(indicator).icon; }
 
 std::string iconThemePath() {
   std::error_code error;
@@ -151,7 +148,7 @@ void StatusNotifierItem::refresh() {
   status_ = std::move(status);
   if (newIcon) {
     emit(bus_, "NewIcon");
-    sd_bus_emit_signal(bus_, kItemPath, kItemInterface, "NewStatus", "s", statusOf(shown));
+    sd_bus_emit_signal(bus_, kItemPath, kItemInterface, "NewStatus", "s", lookOf(shown).status);
   }
   if (newIcon || newLine) emit(bus_, "NewToolTip");  // it carries both
   menu_.show(owner_.menu());
@@ -176,7 +173,7 @@ int StatusNotifierItem::onProperty(sd_bus*, const char*, const char*, const char
   if (is("Id")) return sd_bus_message_append(reply, "s", "wexla");
   // The item's name in the host's lists; what it says now is the tooltip's.
   if (is("Title")) return sd_bus_message_append(reply, "s", "Wexla");
-  if (is("Status")) return sd_bus_message_append(reply, "s", statusOf(shown));
+  if (is("Status")) return sd_bus_message_append(reply, "s", lookOf(shown).status);
   if (is("WindowId")) return sd_bus_message_append(reply, "i", 0);
   if (is("IconName")) return sd_bus_message_append(reply, "s", icon);
   if (is("IconThemePath")) return sd_bus_message_append(reply, "s", self->themePath_.c_str());
