@@ -55,16 +55,15 @@ MenuProperties propertiesOf(const MenuItem* item) {
   return properties;
 }
 
-MenuProperties among(MenuProperties properties, const std::vector<std::string>& names) {
+MenuProperties among(MenuProperties properties, const std::set<std::string>& names) {
   if (names.empty()) return properties;
-  std::erase_if(properties, [&](const MenuProperty& property) {
-    return std::find(names.begin(), names.end(), property.name) == names.end();
-  });
+  std::erase_if(properties,
+                [&](const MenuProperty& property) { return !names.contains(property.name); });
   return properties;
 }
 
 MenuNode nodeOf(std::int32_t id, const MenuItem* item, const std::vector<MenuItem>& children,
-                std::int32_t depth, const std::vector<std::string>& names) {
+                std::int32_t depth, const std::set<std::string>& names) {
   MenuNode node{id, among(propertiesOf(item), names), {}};
   if (depth == 0) return node;
   std::int32_t childId = id + 1;
@@ -129,14 +128,13 @@ const MenuItem* MenuLayout::entry(std::int32_t id) const {
   return id > 0 ? entryAt(items_, 1, id) : nullptr;
 }
 
-MenuProperties MenuLayout::properties(std::int32_t id,
-                                      const std::vector<std::string>& names) const {
+MenuProperties MenuLayout::properties(std::int32_t id, const std::set<std::string>& names) const {
   if (!exists(id)) return {};
   return among(propertiesOf(entry(id)), names);
 }
 
 std::optional<MenuNode> MenuLayout::layout(std::int32_t parent, std::int32_t depth,
-                                           const std::vector<std::string>& names) const {
+                                           const std::set<std::string>& names) const {
   if (!exists(parent)) return std::nullopt;
   const MenuItem* item = entry(parent);
   return nodeOf(parent, item, item != nullptr ? item->items : items_, depth < 0 ? -1 : depth,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,11 +51,11 @@ class MenuLayout {
   // The entry with this id; nothing for the root or an id that does not exist.
   const MenuItem* entry(std::int32_t id) const;
   // Those of `names` (none meaning all) that the entry has; nothing for an unknown id.
-  MenuProperties properties(std::int32_t id, const std::vector<std::string>& names = {}) const;
+  MenuProperties properties(std::int32_t id, const std::set<std::string>& names = {}) const;
   // `parent` and the entries under it, `depth` levels down (any negative: all of them); nothing
   // for an unknown id.
   std::optional<MenuNode> layout(std::int32_t parent, std::int32_t depth,
-                                 const std::vector<std::string>& names = {}) const;
+                                 const std::set<std::string>& names = {}) const;
   // The ids of `ids` that exist, each once, in the order first named: a host's list costs what
   // the menu holds, however long it is. None named means every one, the root first.
   std::vector<std::int32_t> known(const std::vector<std::int32_t>& ids) const;

@@ -55,7 +55,7 @@ TEST(MenuLayout, AHostGetsEntriesAsDeepAsItAsks) {
     const auto node = layout.layout(parent, depth);
     EXPECT_EQ(node ? text(*node) : "(none)", expected) << parent << " at depth " << depth;
   }
-  const std::tuple<std::int32_t, std::vector<std::string>, std::string> properties[] = {
+  const std::tuple<std::int32_t, std::set<std::string>, std::string> properties[] = {
       {0, {}, "children-display=submenu"},
       {1, {}, "label=a__b enabled=0"},
       {2, {}, "type=separator"},

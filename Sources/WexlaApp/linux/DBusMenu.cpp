@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <utility>
 
 namespace wexla::app {
@@ -27,14 +28,15 @@ std::vector<std::int32_t> readIds(sd_bus_message* m, int& r) {
   return ids;
 }
 
-// The names a host asked for, none meaning all; nothing is read once `r` holds an error.
-std::vector<std::string> readNames(sd_bus_message* m, int& r) {
+// The names a host asked for, none meaning all; nothing is read once `r` holds an error. A set:
+// however long the host's list, each entry's properties are looked up in it cheaply.
+std::set<std::string> readNames(sd_bus_message* m, int& r) {
   if (r < 0) return {};
   char** strv = nullptr;
   r = sd_bus_message_read_strv(m, &strv);
-  std::vector<std::string> names;
+  std::set<std::string> names;
   for (char** name = strv; name != nullptr && *name != nullptr; ++name) {
-    names.emplace_back(*name);
+    names.emplace(*name);
     std::free(*name);
   }
   std::free(strv);
@@ -190,7 +192,7 @@ int DBusMenu::onGetLayout(sd_bus_message* m, void* userdata, sd_bus_error* error
   std::int32_t parent = 0;
   std::int32_t depth = -1;
   int r = sd_bus_message_read(m, "ii", &parent, &depth);
-  const std::vector<std::string> names = readNames(m, r);
+  const std::set<std::string> names = readNames(m, r);
   if (r < 0) return r;
   const std::optional<MenuNode> node = self->layout_.layout(parent, depth, names);
   if (!node) return noEntry(error, parent);
@@ -204,7 +206,7 @@ int DBusMenu::onGetGroupProperties(sd_bus_message* m, void* userdata, sd_bus_err
   auto* self = static_cast<DBusMenu*>(userdata);
   int r = 0;
   const std::vector<std::int32_t> ids = readIds(m, r);
-  const std::vector<std::string> names = readNames(m, r);
+  const std::set<std::string> names = readNames(m, r);
   if (r < 0) return r;
   std::vector<std::pair<std::int32_t, MenuProperties>> entries;
   for (const std::int32_t id : self->layout_.known(ids)) {
