@@ -13,11 +13,15 @@ struct Agent {
   std::string_view name;
 };
 
-constexpr std::array<Agent, 4> kAgents{{
+constexpr std::array<Agent, 8> kAgents{{
     {"claude", "Claude Code"},
     {"codex", "Codex"},
     {"gemini", "Gemini CLI"},
     {"cursor", "Cursor"},
+    {"copilot", "Copilot CLI"},
+    {"qwen", "Qwen Code"},
+    {"opencode", "opencode"},
+    {"kilo", "Kilo Code"},
 }};
 
 MenuItem entry(MenuItem::Kind kind, std::string title = {}, std::string argument = {},
@@ -109,23 +113,19 @@ std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginIte
     items.insert(items.end(), helperPart.begin(), helperPart.end());
     items.push_back(entry(Kind::separator));
   }
-  if (login != LoginItem::unavailable) {
+  if (login == LoginItem::awaitingApproval) {
+    // Turning it on again would change nothing: the way on is the person's, in Login Items.
+    items.push_back(entry(Kind::openLoginItems,
+                          "Mở khi đăng nhập — đang chờ được cho phép / Start at login — awaiting "
+                          "approval"));
+    items.push_back(entry(Kind::separator));
+  } else if (login != LoginItem::unavailable) {
     items.push_back(entry(Kind::startAtLogin, "Mở khi đăng nhập / Start at login", {}, true,
                           login == LoginItem::on));
     items.push_back(entry(Kind::separator));
   }
   items.push_back(entry(Kind::quit, "Thoát Wexla / Quit Wexla"));
   return items;
-}
-
-std::string hookMessage(int status, std::string_view output) {
-  while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) {
-    output.remove_suffix(1);
-  }
-  if (status < 0 || output.empty()) {
-    return "không chạy được wexlactl trong Wexla.app / wexlactl in Wexla.app could not run";
-  }
-  return std::string(output);
 }
 
 }  // namespace wexla::app

@@ -13,8 +13,9 @@ namespace wexla::app {
 // but the helper does not (the status line then ends with its warning).
 enum class Indicator { idle, held, trouble };
 
-// Whether the application starts at login, where the platform lets it say so itself.
-enum class LoginItem { unavailable, off, on };
+// Whether the application starts at login, where the platform lets it say so itself; awaiting
+// approval, the person has to allow it in System Settings first.
+enum class LoginItem { unavailable, off, on, awaitingApproval };
 
 // The helper as the system knows it where the application installs it itself (macOS 13 and
 // later, from the launchd job inside Wexla.app): not yet, waiting for an administrator's approval
@@ -29,10 +30,10 @@ enum class HelperInstall {
   byHand
 };
 
-// One entry of the menu. The platform draws it and, when it is chosen, carries out its kind with
-// its argument: a command text goes through Application::handle like a text from wexlactl,
-// endManual through Application::endManualHold, a hook word runs the bundled wexlactl with that
-// word; the helper's kinds ask the system to install it, to show Login Items, to remove it.
+// One entry of the menu. The platform draws it; MenuChoices carries out its kind with its argument
+// when it is chosen: a command text goes through Application::handle like a text from wexlactl,
+// endManual through Application::endManualHold, a hook word runs wexlactl with that word; the
+// helper's kinds ask the system to install it, to show Login Items, to remove it.
 struct MenuItem {
   enum class Kind {
     label,
@@ -63,9 +64,5 @@ Indicator indicator(const Application& app, const Now& now);
 // agents' hooks, the helper's state and next step and start at login where available, quit.
 std::vector<MenuItem> menuItems(const Application& app, const Now& now, LoginItem login,
                                 HelperInstall helper = HelperInstall::unavailable);
-
-// What to show after a hook word ran: what wexlactl printed (its message, or why it failed), or
-// that it could not run at all.
-std::string hookMessage(int status, std::string_view output);
 
 }  // namespace wexla::app

@@ -2,7 +2,8 @@
 // notification server. It says "ready" once it owns both names, then a line for each item that
 // registers and each notice, which it numbers from 1:
 //   registered SERVICE
-//   notify REPLACES_ID ICON_FILE_NAME | SUMMARY | BODY
+//   notify REPLACES_ID ICON | SUMMARY | BODY
+// with a file:// icon as its file's name, and any other icon as given.
 #include <systemd/sd-bus.h>
 
 #include <cstdio>
@@ -28,8 +29,10 @@ int onNotify(sd_bus_message* m, void*, sd_bus_error*) {
   std::uint32_t replaces = 0;
   const int r = sd_bus_message_read(m, "susss", &app, &replaces, &icon, &summary, &body);
   if (r < 0) return r;
-  std::printf("notify %u %s | %s | %s\n", replaces, std::filesystem::path(icon).filename().c_str(),
-              summary, body);
+  const std::string uri = icon;
+  const std::string shown =
+      uri.starts_with("file://") ? std::filesystem::path(uri).filename().string() : uri;
+  std::printf("notify %u %s | %s | %s\n", replaces, shown.c_str(), summary, body);
   std::fflush(stdout);
   return sd_bus_reply_method_return(m, "u", ++last);
 }

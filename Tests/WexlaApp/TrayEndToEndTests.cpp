@@ -138,6 +138,21 @@ class Tray : public WholeRoad {
     return root.children;
   }
 
+  // Clicks on each of `ids` in one group, as a host sends what piled up; 0 or a negative errno.
+  int clickGroup(const std::vector<std::int32_t>& ids) {
+    sd_bus_message* raw = nullptr;
+    int r = sd_bus_message_new_method_call(bus_.get(), &raw, item().c_str(), "/MenuBar",
+                                           "com.canonical.dbusmenu", "EventGroup");
+    const sd::Message call(raw);
+    if (r >= 0) r = sd_bus_message_open_container(raw, 'a', "(isvu)");
+    for (const std::int32_t id : ids) {
+      if (r >= 0) r = sd_bus_message_append(raw, "(isvu)", id, "clicked", "i", 0, 0u);
+    }
+    if (r >= 0) r = sd_bus_message_close_container(raw);
+    if (r >= 0) r = sd_bus_call(bus_.get(), raw, 0, nullptr, nullptr);
+    return r < 0 ? r : 0;
+  }
+
   // Keeps receiving the signals until `done` holds or the limit passes; whether it held.
   bool pumpUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -163,52 +178,88 @@ TEST_F(Tray, TheIconShowsTheStateItsMenuHoldsTheMachineAndTroubleIsToldOnce) {
   EXPECT_EQ(desktop_->readLine(3s), "registered " + item());
   const std::string off = "off — không giữ máy thức / not holding";
   const std::pair<const char*, std::string> properties[] = {
-      {"Id", "wexla"},      {"Category", "ApplicationStatus"},
-      {"Status", "Active"}, {"IconName", "wexla-idle"},
-      {"Title", off},       {"ToolTip", "wexla-idle Wexla: " + off},
-      {"ItemIsMenu", "1"},  {"Menu", "/MenuBar"},
+      {"Id", "wexla"},
+      {"Category", "ApplicationStatus"},
+      {"Status", "Passive"},
+      {"IconName", "wexla-idle"},
+      {"AttentionIconName", "wexla-trouble"},
+      {"Title", "Wexla"},
+      {"ToolTip", "wexla-idle Wexla: " + off},
+      {"ItemIsMenu", "1"},
+      {"Menu", "/MenuBar"},
   };
   for (const auto& [name, value] : properties) EXPECT_EQ(property(name), value) << name;
   EXPECT_TRUE(std::filesystem::exists(property("IconThemePath") +
                                       "/hicolor/scalable/status/wexla-held.svg"));
 
-  // The Mac's entries; "2 hours" holds the machine for two hours.
+  // The Mac's entries; "2 hours" holds the machine for two hours, clicked thrice in one group.
   std::vector<Entry> entries = menu();
   EXPECT_EQ(render(entries), "(" + off +
                                  "), -, ☐Giữ máy thức / Keep awake, 1 giờ / 1 hour, 2 giờ / 2 "
-                                 "hours, (Tắt / Off), -, Hook cho agent AI / AI agent hooks >11, "
+                                 "hours, (Tắt / Off), -, Hook cho agent AI / AI agent hooks >23, "
                                  "-, Thoát Wexla / Quit Wexla");
   ASSERT_EQ(entries.size(), 10u);
-  EXPECT_GE(
-      sd_bus_call_method(bus_.get(), item().c_str(), "/MenuBar", "com.canonical.dbusmenu", "Event",
-                         nullptr, nullptr, "isvu", entries[4].id, "clicked", "i", 0, 0u),
-      0);
+  EXPECT_EQ(clickGroup({entries[4].id, entries[4].id, entries[4].id}), 0);
   EXPECT_EQ(logind_->readLine(2s), lockedBy(*helper_));
   EXPECT_NE(wexlactl({"status"}).find("còn 2h00m / holding until"), std::string::npos);
-  EXPECT_TRUE(pumpUntil(2s, [&] { return signals_["NewIcon"] == 1; }));
+  EXPECT_TRUE(
+      pumpUntil(2s, [&] { return signals_["NewIcon"] == 1 && signals_["NewStatus"] == 1; }));
   EXPECT_EQ(property("IconName"), "wexla-held");
+  EXPECT_EQ(property("Status"), "Active");
   EXPECT_TRUE(render(menu()).starts_with("(timer — "));
 
   // A flood of agent heartbeats changes the icon's texts once, not once per text.
   forgetSignals();
   post(std::vector<std::string>(2000, "busy"));
   pumpUntil(1500ms, [] { return false; });
-  for (const char* name : {"NewToolTip", "NewTitle", "LayoutUpdated"}) {
+  for (const char* name : {"NewToolTip", "ItemsPropertiesUpdated"}) {
     EXPECT_GE(signals_[name], 1) << name;
     EXPECT_LE(signals_[name], 2) << name << ": one, or two across a minute";
   }
-  EXPECT_EQ(signals_["NewIcon"], 0);
+  for (const char* name : {"NewIcon", "NewStatus", "NewTitle", "LayoutUpdated"}) {
+    EXPECT_EQ(signals_[name], 0) << name;
+  }
 
   // The helper goes away: told once, not at the retry 30 s later; told again once it is back.
   helper_->signal(SIGKILL);
   EXPECT_EQ(desktop_->readLine(10s), "notify 0 wexla-trouble.svg | " + kTrouble);
   EXPECT_EQ(property("IconName"), "wexla-trouble");
+  EXPECT_EQ(property("Status"), "NeedsAttention");
   EXPECT_EQ(desktop_->readLine(32s), std::nullopt);
   startHelper();
   const std::optional<std::string> back = desktop_->readLine(32s);
   EXPECT_TRUE(back && back->starts_with("notify 1 wexla-held.svg | Wexla giữ máy thức trở lại / "
                                         "Wexla holds the machine awake again | timer — "))
       << back.value_or("(nothing)");
+}
+
+// A host's pile of clicks starts a run per entry and a few runs at most, each told once (so the
+// notices count the runs); a group or a menu that names no entry of ours is an error.
+TEST_F(Tray, AGroupOfClicksRunsAFewWexlactlAndNamesOfNoEntryErr) {
+  startDesktop();
+  startApp();
+  EXPECT_EQ(desktop_->readLine(3s), "registered " + item());
+  const std::vector<Entry> entries = menu();
+  std::vector<std::int32_t> hooks;
+  for (const Entry& hook : entries.at(7).children) {
+    if (hook.properties.contains("label")) hooks.push_back(hook.id);
+  }
+  ASSERT_EQ(hooks.size(), 16u);
+  EXPECT_EQ(clickGroup({}), -EINVAL);
+  EXPECT_EQ(clickGroup({999, -5}), -EINVAL);
+  EXPECT_EQ(sd_bus_call_method(bus_.get(), item().c_str(), "/MenuBar", "com.canonical.dbusmenu",
+                               "AboutToShowGroup", nullptr, nullptr, "ai", 1, 999),
+            -EINVAL);
+  // 300 clicks on Uninstall Claude Code hooks, then 300 over every hook entry.
+  std::vector<std::int32_t> spread;
+  while (spread.size() < 300) spread.push_back(hooks[spread.size() % hooks.size()]);
+  for (const auto& [ids, runs] :
+       {std::pair(std::vector<std::int32_t>(300, hooks[1]), 1u), std::pair(spread, 4u)}) {
+    ASSERT_EQ(clickGroup(ids), 0);
+    unsigned notices = 0;
+    while (const auto line = desktop_->readLine(1500ms)) notices += line->starts_with("notify 0 ");
+    EXPECT_EQ(notices, runs);
+  }
 }
 
 TEST_F(Tray, TheIconRegistersWithAWatcherThatComesLaterAndTheSettingSilencesNotices) {

@@ -16,6 +16,7 @@
 #include "BundledHelper.h"
 #include "BundledTool.h"
 #include "DispatchSources.h"
+#include "MenuChoices.hpp"
 #include "MenuModel.hpp"
 #import "StatusMenu.h"
 #include "StatusText.hpp"
@@ -40,8 +41,14 @@ SettingsReading readSettings() {
 
 LoginItem loginItem() {
   if (@available(macOS 13.0, *)) {
-    return [SMAppService mainAppService].status == SMAppServiceStatusEnabled ? LoginItem::on
-                                                                             : LoginItem::off;
+    switch ([SMAppService mainAppService].status) {
+      case SMAppServiceStatusEnabled:
+        return LoginItem::on;
+      case SMAppServiceStatusRequiresApproval:
+        return LoginItem::awaitingApproval;
+      default:
+        return LoginItem::off;
+    }
   }
   return LoginItem::unavailable;
 }
@@ -51,12 +58,17 @@ void showMessage(NSString* message, bool problem) {
   alert.messageText = @"Wexla";
   alert.informativeText = message != nil ? message : @"";
   alert.alertStyle = problem ? NSAlertStyleWarning : NSAlertStyleInformational;
-  [NSApp activateIgnoringOtherApps:YES];  // a menu-bar application is never in front by itself
+  // A menu-bar application is never in front by itself.
+  if (@available(macOS 14.0, *)) {
+    [NSApp activate];
+  } else {
+    [NSApp activateIgnoringOtherApps:YES];
+  }
   [alert runModal];
 }
 
 // The application's parts, built in the order they need each other.
-class MenuBarApp final : public ApplicationListener, public MenuOwner {
+class MenuBarApp final : public ApplicationListener, public MenuOwner, public MenuPlatform {
  public:
   MenuBarApp()
       : helper_([this] { app_->helperLost(Now::current()); }),
@@ -70,6 +82,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     }
     menu_ = [[WexlaStatusMenu alloc] initWithOwner:this];
     app_.emplace(reading.settings, helper_, processes_, timer_, *this);
+    choices_.emplace(*app_, *this, true);
     logNotice("application started; one agent heartbeat holds the machine for " +
               std::to_string(reading.settings.busyMinutes) + " minutes");
     refresh();
@@ -81,7 +94,8 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     return app_->handle(text, Now::current());
   }
   void tick() { app_->tick(Now::current()); }
-  void quit() { app_->quit(); }
+  // On the way out, however it came: the helper is released, bounded.
+  void release() { app_->quit(); }
 
   void linkChanged(LinkState state) override {
     const std::string message(linkLogMessage(state));
@@ -96,45 +110,8 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     notices_.statusChanged(*app_);
   }
 
-  void chosen(const MenuItem& item) override {
-    switch (item.kind) {
-      case MenuItem::Kind::command:
-        // As a text from wexlactl; its reply is for wexlactl, the menu shows the status.
-        app_->handle(item.argument, Now::current());
-        break;
-      case MenuItem::Kind::endManual:
-        app_->endManualHold(Now::current());
-        break;
-      case MenuItem::Kind::hook:
-        runBundledTool(item.argument, [](int status, const std::string& output) {
-          showMessage(@(hookMessage(status, output).c_str()), status != 0);
-        });
-        break;
-      case MenuItem::Kind::startAtLogin:
-        toggleStartAtLogin();
-        break;
-      case MenuItem::Kind::installHelper:
-        if (const auto problem = installBundledHelper()) showMessage(@(problem->c_str()), true);
-        install_ = bundledHelperState();
-        refresh();
-        break;
-      case MenuItem::Kind::openLoginItems:
-        openLoginItems();
-        break;
-      case MenuItem::Kind::uninstallHelper:
-        uninstallBundledHelper([this](std::optional<std::string> problem) {
-          if (problem) showMessage(@(problem->c_str()), true);
-          install_ = bundledHelperState();
-          refresh();
-        });
-        break;
-      case MenuItem::Kind::quit:
-        [NSApp terminate:nil];
-        break;
-      default:
-        break;
-    }
-  }
+  // MenuOwner
+  void chosen(const MenuItem& item) override { choices_->choose(item, Now::current()); }
   void opening() override {
     // The user may have changed either in System Settings.
     login_ = loginItem();
@@ -142,22 +119,54 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
     refresh();
   }
 
- private:
-  void refresh() {
-    const Now now = Now::current();
-    [menu_ showItems:menuItems(*app_, now, login_, install_) indicator:indicator(*app_, now)];
+  // MenuPlatform
+  void runWexlactl(const std::string& word, Finished finished) override {
+    runBundledTool(word, std::move(finished));
   }
-
-  void toggleStartAtLogin() {
+  void tell(const std::string& message, bool problem) override {
+    if (problem) {
+      logError(message);
+    } else {
+      logNotice(message);
+    }
+    showMessage(@(message.c_str()), problem);
+  }
+  void quit() override { [NSApp terminate:nil]; }
+  void installHelper() override {
+    if (const auto problem = installBundledHelper()) showMessage(@(problem->c_str()), true);
+    install_ = bundledHelperState();
+    refresh();
+  }
+  void openLoginItems() override { openSystemSettingsLoginItems(); }
+  void uninstallHelper() override {
+    uninstallBundledHelper([this](std::optional<std::string> problem) {
+      if (problem) showMessage(@(problem->c_str()), true);
+      install_ = bundledHelperState();
+      refresh();
+    });
+  }
+  void toggleStartAtLogin() override {
     if (@available(macOS 13.0, *)) {
       SMAppService* service = [SMAppService mainAppService];
       NSError* error = nil;
       const BOOL done = login_ == LoginItem::on ? [service unregisterAndReturnError:&error]
                                                 : [service registerAndReturnError:&error];
-      if (!done) showMessage(error.localizedDescription, true);
       login_ = loginItem();
+      // Registered, it may wait for the person's approval, which the call can report as a
+      // failure: the way on is Login Items.
+      if (login_ == LoginItem::awaitingApproval) {
+        openSystemSettingsLoginItems();
+      } else if (!done) {
+        showMessage(error.localizedDescription, true);
+      }
       refresh();
     }
+  }
+
+ private:
+  void refresh() {
+    const Now now = Now::current();
+    [menu_ showItems:menuItems(*app_, now, login_, install_) indicator:indicator(*app_, now)];
   }
 
   XPCHelper helper_;
@@ -168,6 +177,7 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   WexlaStatusMenu* menu_ = nil;
   UserNotices notices_;
   std::optional<Application> app_;
+  std::optional<MenuChoices> choices_;
 };
 
 }  // namespace
@@ -177,6 +187,10 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
 @implementation WexlaAppDelegate {
   std::unique_ptr<wexla::app::MenuBarApp> _app;
   NSMutableArray* _signalSources;
+}
+
+- (void)applicationWillFinishLaunching:(NSNotification*)notification {
+  wexla::app::presentNotices();
 }
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
@@ -217,12 +231,12 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
   NSString* status = [[NSString alloc] initWithBytes:reply->data()
                                               length:reply->size()
                                             encoding:NSUTF8StringEncoding];
-  if (status == nil) return;
-  [[NSDistributedNotificationCenter defaultCenter]
-      postNotificationName:@(wexla::channel::kStatusName)
-                    object:status
-                  userInfo:nil
-        deliverImmediately:YES];
+  NSString* name = @(wexla::channel::kStatusName);  // boxed: nil only for text that is not UTF-8
+  if (status == nil || name == nil) return;
+  [[NSDistributedNotificationCenter defaultCenter] postNotificationName:name
+                                                                 object:status
+                                                               userInfo:nil
+                                                     deliverImmediately:YES];
 }
 
 - (void)didWake:(NSNotification*)notification {
@@ -232,7 +246,8 @@ class MenuBarApp final : public ApplicationListener, public MenuOwner {
 // Quit from the menu, logging out (the system asks every application to quit), or a signal:
 // the helper is told to let go, bounded to 1 second, before the process ends.
 - (void)applicationWillTerminate:(NSNotification*)notification {
-  if (_app) _app->quit();
+  if (_app) _app->release();
+  wexla::app::endBundledToolRuns();
 }
 
 @end

@@ -19,6 +19,7 @@ HelperInstall bundledHelperState();
 std::optional<std::string> installBundledHelper();
 // Unregisters the job, which stops the helper; `done` runs on the main run loop.
 void uninstallBundledHelper(std::function<void(std::optional<std::string> problem)> done);
-void openLoginItems();
+// Login Items in System Settings, where the person allows what waits for approval.
+void openSystemSettingsLoginItems();
 
 }  // namespace wexla::app

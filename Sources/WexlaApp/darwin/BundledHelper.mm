@@ -64,7 +64,7 @@ void uninstallBundledHelper(std::function<void(std::optional<std::string> proble
   }
 }
 
-void openLoginItems() {
+void openSystemSettingsLoginItems() {
   if (@available(macOS 13.0, *)) {
     [SMAppService openSystemSettingsLoginItems];
   }

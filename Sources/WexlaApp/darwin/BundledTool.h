@@ -10,5 +10,7 @@ namespace wexla::app {
 // main run loop.
 void runBundledTool(const std::string& word,
                     std::function<void(int status, const std::string& output)> finished);
+// Kills the runs still under way, as the application quits: none outlives it.
+void endBundledToolRuns();
 
 }  // namespace wexla::app

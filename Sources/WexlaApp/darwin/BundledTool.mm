@@ -2,9 +2,21 @@
 
 #import <Foundation/Foundation.h>
 
+#include <signal.h>
+
 #include "MainRunLoop.h"
 
 namespace wexla::app {
+
+namespace {
+
+// The runs under way, from launch until their end is known.
+NSMutableSet<NSTask*>* runningTasks() {
+  static NSMutableSet<NSTask*>* tasks = [NSMutableSet set];
+  return tasks;
+}
+
+}  // namespace
 
 void runBundledTool(const std::string& word,
                     std::function<void(int status, const std::string& output)> finished) {
@@ -29,8 +41,14 @@ void runBundledTool(const std::string& word,
       };
     }
     if (tool != nil && argument != nil && [task launchAndReturnError:nil]) {
+      @synchronized(runningTasks()) {
+        [runningTasks() addObject:task];
+      }
       NSData* data = [pipe.fileHandleForReading readDataToEndOfFileAndReturnError:nil];
       dispatch_semaphore_wait(exited, DISPATCH_TIME_FOREVER);
+      @synchronized(runningTasks()) {
+        [runningTasks() removeObject:task];
+      }
       if (data.length > 0) output.assign(static_cast<const char*>(data.bytes), data.length);
       if (task.terminationReason == NSTaskTerminationReasonExit) status = task.terminationStatus;
     }
@@ -38,6 +56,16 @@ void runBundledTool(const std::string& word,
       finished(status, output);
     });
   });
+}
+
+void endBundledToolRuns() {
+  @synchronized(runningTasks()) {
+    // SIGKILL, not terminate: a child may keep the signals the application ignores for its own
+    // handling. Only a task still running: its number is its own until it is reaped.
+    for (NSTask* task in runningTasks()) {
+      if (task.running) ::kill(task.processIdentifier, SIGKILL);
+    }
+  }
 }
 
 }  // namespace wexla::app

@@ -6,6 +6,10 @@
 
 namespace wexla::app {
 
+// Takes the notification center's calls for the application. The system wants this before the
+// application finishes launching: from applicationWillFinishLaunching:.
+void presentNotices();
+
 // One notification for the helper link, which each new notice replaces. The person is asked for
 // permission the first time there is something to tell. `defaults write dev.wexla.app
 // notifications -bool false` turns them off.

@@ -45,9 +45,7 @@ bool wanted() {
 }
 
 void deliver(const Notice& notice) {
-  static WexlaNoticePresenter* presenter = [[WexlaNoticePresenter alloc] init];
   UNUserNotificationCenter* center = [UNUserNotificationCenter currentNotificationCenter];
-  center.delegate = presenter;  // held weakly; the static keeps it
   UNMutableNotificationContent* content = [[UNMutableNotificationContent alloc] init];
   content.title = text(notice.title);
   content.body = text(notice.body);
@@ -74,6 +72,12 @@ void deliver(const Notice& notice) {
 }
 
 }  // namespace
+
+void presentNotices() {
+  static WexlaNoticePresenter* presenter = [[WexlaNoticePresenter alloc] init];
+  // Held weakly; the static keeps it.
+  [UNUserNotificationCenter currentNotificationCenter].delegate = presenter;
+}
 
 UserNotices::UserNotices() : notices_(wanted()) {}
 

@@ -1,8 +1,8 @@
 #include "DBusMenu.hpp"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <utility>
 
 namespace wexla::app {
@@ -11,62 +11,7 @@ namespace {
 
 constexpr const char* kInterface = "com.canonical.dbusmenu";
 
-// An entry and everything under it, as ids count them.
-std::int32_t span(const MenuItem& item) {
-  std::int32_t count = 1;
-  for (const MenuItem& child : item.items) count += span(child);
-  return count;
-}
-
-// The entry with `id` among `items`, whose first has the id `first`.
-const MenuItem* entryAt(const std::vector<MenuItem>& items, std::int32_t first, std::int32_t id) {
-  for (const MenuItem& item : items) {
-    if (first == id) return &item;
-    const std::int32_t next = first + span(item);
-    if (id < next) return entryAt(item.items, first + 1, id);
-    first = next;
-  }
-  return nullptr;
-}
-
-// A tick box for the entries that turn something on and off: what is ticked, and what would
-// be ticked once chosen (Keep awake offers `on` while it is not ticked).
-bool drawsCheckMark(const MenuItem& item) {
-  return item.checked || item.kind == MenuItem::Kind::startAtLogin ||
-         (item.kind == MenuItem::Kind::command && item.argument == "on");
-}
-
-// Hosts take "_" as the mark of the next letter's shortcut; "__" shows one "_".
-std::string labelOf(const std::string& title) {
-  std::string label;
-  for (const char c : title) label += c == '_' ? std::string("__") : std::string(1, c);
-  return label;
-}
-
-struct Property {
-  const char* name;
-  char type;  // 's', 'b' or 'i'
-  std::string text;
-  std::int32_t number = 0;
-};
-
-// The properties of an entry (nothing for the root) that differ from dbusmenu's defaults.
-std::vector<Property> propertiesOf(const MenuItem* item) {
-  if (item == nullptr) return {{"children-display", 's', "submenu"}};
-  if (item->kind == MenuItem::Kind::separator) return {{"type", 's', "separator"}};
-  std::vector<Property> properties{{"label", 's', labelOf(item->title)}};
-  if (!item->enabled) properties.push_back({"enabled", 'b', {}, 0});
-  if (drawsCheckMark(*item)) {
-    properties.push_back({"toggle-type", 's', "checkmark"});
-    properties.push_back({"toggle-state", 'i', {}, item->checked ? 1 : 0});
-  }
-  if (item->kind == MenuItem::Kind::submenu) {
-    properties.push_back({"children-display", 's', "submenu"});
-  }
-  return properties;
-}
-
-int appendValue(sd_bus_message* m, const Property& property) {
+int appendValue(sd_bus_message* m, const MenuProperty& property) {
   const char signature[2] = {property.type, '\0'};
   if (property.type == 's') return sd_bus_message_append(m, "v", "s", property.text.c_str());
   return sd_bus_message_append(m, "v", signature, property.number);
@@ -83,51 +28,63 @@ std::vector<std::int32_t> readIds(sd_bus_message* m, int& r) {
   return ids;
 }
 
-// The names a host asked for, none meaning all; nothing is read once `r` holds an error.
-std::vector<std::string> readNames(sd_bus_message* m, int& r) {
+// The names a host asked for, none meaning all; nothing is read once `r` holds an error. A set:
+// however long the host's list, each entry's properties are looked up in it cheaply.
+std::set<std::string> readNames(sd_bus_message* m, int& r) {
   if (r < 0) return {};
   char** strv = nullptr;
   r = sd_bus_message_read_strv(m, &strv);
-  std::vector<std::string> names;
+  std::set<std::string> names;
   for (char** name = strv; name != nullptr && *name != nullptr; ++name) {
-    names.emplace_back(*name);
+    names.emplace(*name);
     std::free(*name);
   }
   std::free(strv);
   return names;
 }
 
-int appendProperties(sd_bus_message* m, const MenuItem* item,
-                     const std::vector<std::string>& names) {
+int appendIds(sd_bus_message* m, const std::vector<std::int32_t>& ids) {
+  return sd_bus_message_append_array(m, 'i', ids.data(), ids.size() * sizeof(std::int32_t));
+}
+
+// a{sv}
+int appendProperties(sd_bus_message* m, const MenuProperties& properties) {
   int r = sd_bus_message_open_container(m, 'a', "{sv}");
-  for (const Property& property : propertiesOf(item)) {
+  for (const MenuProperty& property : properties) {
     if (r < 0) break;
-    if (!names.empty() && std::find(names.begin(), names.end(), property.name) == names.end()) {
-      continue;
-    }
     r = sd_bus_message_open_container(m, 'e', "sv");
-    if (r >= 0) r = sd_bus_message_append(m, "s", property.name);
+    if (r >= 0) r = sd_bus_message_append(m, "s", property.name.c_str());
     if (r >= 0) r = appendValue(m, property);
     if (r >= 0) r = sd_bus_message_close_container(m);
   }
   return r < 0 ? r : sd_bus_message_close_container(m);
 }
 
-// (ia{sv}av): the entry, then its children down to `depth` levels (-1: all of them).
-int appendLayout(sd_bus_message* m, std::int32_t id, const MenuItem* item,
-                 const std::vector<MenuItem>& children, int depth,
-                 const std::vector<std::string>& names) {
-  int r = sd_bus_message_open_container(m, 'r', "ia{sv}av");
-  if (r >= 0) r = sd_bus_message_append(m, "i", id);
-  if (r >= 0) r = appendProperties(m, item, names);
-  if (r >= 0) r = sd_bus_message_open_container(m, 'a', "v");
-  std::int32_t childId = id + 1;
-  for (const MenuItem& child : children) {
-    if (r < 0 || depth == 0) break;
-    r = sd_bus_message_open_container(m, 'v', "(ia{sv}av)");
-    if (r >= 0) r = appendLayout(m, childId, &child, child.items, depth - 1, names);
+// (ia{sv}) for each entry: a(ia{sv})
+int appendEntries(sd_bus_message* m,
+                  const std::vector<std::pair<std::int32_t, MenuProperties>>& entries) {
+  int r = sd_bus_message_open_container(m, 'a', "(ia{sv})");
+  for (const auto& [id, properties] : entries) {
+    if (r < 0) break;
+    r = sd_bus_message_open_container(m, 'r', "ia{sv}");
+    if (r >= 0) r = sd_bus_message_append(m, "i", id);
+    if (r >= 0) r = appendProperties(m, properties);
     if (r >= 0) r = sd_bus_message_close_container(m);
-    childId += span(child);
+  }
+  return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
+// (ia{sv}av)
+int appendNode(sd_bus_message* m, const MenuNode& node) {
+  int r = sd_bus_message_open_container(m, 'r', "ia{sv}av");
+  if (r >= 0) r = sd_bus_message_append(m, "i", node.id);
+  if (r >= 0) r = appendProperties(m, node.properties);
+  if (r >= 0) r = sd_bus_message_open_container(m, 'a', "v");
+  for (const MenuNode& child : node.children) {
+    if (r < 0) break;
+    r = sd_bus_message_open_container(m, 'v', "(ia{sv}av)");
+    if (r >= 0) r = appendNode(m, child);
+    if (r >= 0) r = sd_bus_message_close_container(m);
   }
   if (r >= 0) r = sd_bus_message_close_container(m);
   return r < 0 ? r : sd_bus_message_close_container(m);
@@ -135,6 +92,20 @@ int appendLayout(sd_bus_message* m, std::int32_t id, const MenuItem* item,
 
 int noEntry(sd_bus_error* error, std::int32_t id) {
   return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "no menu entry %d", id);
+}
+
+int noneKnown(sd_bus_error* error) {
+  return sd_bus_error_set_const(error, SD_BUS_ERROR_INVALID_ARGS, "none of these menu entries");
+}
+
+// Sends the reply that `fill` writes; a negative errno when it cannot.
+template <typename Fill>
+int reply(sd_bus_message* call, Fill fill) {
+  sd_bus_message* raw = nullptr;
+  int r = sd_bus_message_new_method_return(call, &raw);
+  const sd::Message message(raw);
+  if (r >= 0) r = fill(raw);
+  return r < 0 ? r : sd_bus_send(nullptr, raw, nullptr);
 }
 
 }  // namespace
@@ -173,29 +144,47 @@ int DBusMenu::attach(sd_bus* bus, const char* path) {
 }
 
 void DBusMenu::show(std::vector<MenuItem> items) {
-  if (items == items_) return;
-  items_ = std::move(items);
-  ++revision_;
-  if (bus_ != nullptr) {
-    sd_bus_emit_signal(bus_, path_.c_str(), kInterface, "LayoutUpdated", "ui", revision_, 0);
+  const MenuChange change = layout_.show(std::move(items));
+  if (bus_ == nullptr) return;
+  if (change.layout) {
+    sd_bus_emit_signal(bus_, path_.c_str(), kInterface, "LayoutUpdated", "ui", layout_.revision(),
+                       0);
+    return;
   }
+  if (change.updated.empty() && change.removed.empty()) return;
+  sd_bus_message* raw = nullptr;
+  int r =
+      sd_bus_message_new_signal(bus_, &raw, path_.c_str(), kInterface, "ItemsPropertiesUpdated");
+  const sd::Message signal(raw);
+  if (r >= 0) r = appendEntries(raw, change.updated);
+  if (r >= 0) r = sd_bus_message_open_container(raw, 'a', "(ias)");
+  for (const auto& [id, names] : change.removed) {
+    if (r < 0) break;
+    r = sd_bus_message_open_container(raw, 'r', "ias");
+    if (r >= 0) r = sd_bus_message_append(raw, "i", id);
+    if (r >= 0) r = sd_bus_message_open_container(raw, 'a', "s");
+    for (const std::string& name : names) {
+      if (r >= 0) r = sd_bus_message_append(raw, "s", name.c_str());
+    }
+    if (r >= 0) r = sd_bus_message_close_container(raw);
+    if (r >= 0) r = sd_bus_message_close_container(raw);
+  }
+  if (r >= 0) r = sd_bus_message_close_container(raw);
+  if (r >= 0) sd_bus_send(bus_, raw, nullptr);
 }
 
-DBusMenu::Found DBusMenu::find(std::int32_t id) const {
-  if (id == 0) return {nullptr, true};
-  const MenuItem* item = id > 0 ? entryAt(items_, 1, id) : nullptr;
-  return {item, item != nullptr};
-}
-
-void DBusMenu::choose(std::int32_t id, const char* event) {
-  const Found found = find(id);
-  if (std::strcmp(event, "clicked") != 0 || found.item == nullptr || !found.item->enabled) return;
-  using Kind = MenuItem::Kind;
-  const Kind kind = found.item->kind;
-  if (kind == Kind::label || kind == Kind::separator || kind == Kind::submenu) return;
-  // A copy: carrying it out changes the entries.
-  const MenuItem item = *found.item;
-  chosen_(item);
+void DBusMenu::choose(const std::vector<std::pair<std::int32_t, std::string>>& events) {
+  std::vector<std::int32_t> clicked;
+  for (const auto& [id, event] : events) {
+    if (event == "clicked") clicked.push_back(id);
+  }
+  if (clicked.empty()) return;
+  // Copies, taken before any is carried out: carrying one out changes the entries.
+  std::vector<MenuItem> items;
+  for (const std::int32_t id : layout_.known(clicked)) {
+    if (const MenuItem* item = layout_.entry(id)) items.push_back(*item);
+  }
+  for (const MenuItem& item : items) chosen_(item);
 }
 
 int DBusMenu::onGetLayout(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -203,66 +192,42 @@ int DBusMenu::onGetLayout(sd_bus_message* m, void* userdata, sd_bus_error* error
   std::int32_t parent = 0;
   std::int32_t depth = -1;
   int r = sd_bus_message_read(m, "ii", &parent, &depth);
-  const std::vector<std::string> names = readNames(m, r);
+  const std::set<std::string> names = readNames(m, r);
   if (r < 0) return r;
-  const Found found = self->find(parent);
-  if (!found.exists) return noEntry(error, parent);
-  sd_bus_message* raw = nullptr;
-  r = sd_bus_message_new_method_return(m, &raw);
-  const sd::Message reply(raw);
-  if (r >= 0) r = sd_bus_message_append(raw, "u", self->revision_);
-  if (r >= 0) {
-    r = appendLayout(raw, parent, found.item, found.item ? found.item->items : self->items_, depth,
-                     names);
-  }
-  return r < 0 ? r : sd_bus_send(nullptr, raw, nullptr);
+  const std::optional<MenuNode> node = self->layout_.layout(parent, depth, names);
+  if (!node) return noEntry(error, parent);
+  return reply(m, [&](sd_bus_message* raw) {
+    const int appended = sd_bus_message_append(raw, "u", self->layout_.revision());
+    return appended < 0 ? appended : appendNode(raw, *node);
+  });
 }
 
 int DBusMenu::onGetGroupProperties(sd_bus_message* m, void* userdata, sd_bus_error*) {
   auto* self = static_cast<DBusMenu*>(userdata);
   int r = 0;
-  std::vector<std::int32_t> ids = readIds(m, r);
-  const std::vector<std::string> names = readNames(m, r);
+  const std::vector<std::int32_t> ids = readIds(m, r);
+  const std::set<std::string> names = readNames(m, r);
   if (r < 0) return r;
-  if (ids.empty()) {  // all of them
-    ids.push_back(0);
-    for (std::int32_t id = 1; self->find(id).exists; ++id) ids.push_back(id);
+  std::vector<std::pair<std::int32_t, MenuProperties>> entries;
+  for (const std::int32_t id : self->layout_.known(ids)) {
+    entries.emplace_back(id, self->layout_.properties(id, names));
   }
-  sd_bus_message* raw = nullptr;
-  r = sd_bus_message_new_method_return(m, &raw);
-  const sd::Message reply(raw);
-  if (r >= 0) r = sd_bus_message_open_container(raw, 'a', "(ia{sv})");
-  for (const std::int32_t id : ids) {
-    const Found found = self->find(id);
-    if (r < 0) break;
-    if (!found.exists) continue;
-    r = sd_bus_message_open_container(raw, 'r', "ia{sv}");
-    if (r >= 0) r = sd_bus_message_append(raw, "i", id);
-    if (r >= 0) r = appendProperties(raw, found.item, names);
-    if (r >= 0) r = sd_bus_message_close_container(raw);
-  }
-  if (r >= 0) r = sd_bus_message_close_container(raw);
-  return r < 0 ? r : sd_bus_send(nullptr, raw, nullptr);
+  return reply(m, [&](sd_bus_message* raw) { return appendEntries(raw, entries); });
 }
 
 int DBusMenu::onGetProperty(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto* self = static_cast<DBusMenu*>(userdata);
   std::int32_t id = 0;
   const char* name = nullptr;
-  int r = sd_bus_message_read(m, "is", &id, &name);
+  const int r = sd_bus_message_read(m, "is", &id, &name);
   if (r < 0) return r;
-  const Found found = self->find(id);
-  if (!found.exists) return noEntry(error, id);
-  for (const Property& property : propertiesOf(found.item)) {
-    if (std::strcmp(property.name, name) != 0) continue;
-    sd_bus_message* raw = nullptr;
-    r = sd_bus_message_new_method_return(m, &raw);
-    const sd::Message reply(raw);
-    if (r >= 0) r = appendValue(raw, property);
-    return r < 0 ? r : sd_bus_send(nullptr, raw, nullptr);
+  if (!self->layout_.exists(id)) return noEntry(error, id);
+  const MenuProperties found = self->layout_.properties(id, {name});
+  if (found.empty()) {
+    return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "entry %d has no property %s", id,
+                             name);
   }
-  return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "entry %d has no property %s", id,
-                           name);
+  return reply(m, [&](sd_bus_message* raw) { return appendValue(raw, found.front()); });
 }
 
 int DBusMenu::onEvent(sd_bus_message* m, void* userdata, sd_bus_error* error) {
@@ -271,15 +236,15 @@ int DBusMenu::onEvent(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   const char* event = nullptr;
   int r = sd_bus_message_read(m, "is", &id, &event);
   if (r < 0) return r;
-  if (!self->find(id).exists) return noEntry(error, id);
-  const std::string what = event;
+  if (!self->layout_.exists(id)) return noEntry(error, id);
+  const std::vector<std::pair<std::int32_t, std::string>> events{{id, event}};
   // Answered first: carrying it out may take the helper's time, or end the application.
   r = sd_bus_reply_method_return(m, "");
-  self->choose(id, what.c_str());
+  self->choose(events);
   return r;
 }
 
-int DBusMenu::onEventGroup(sd_bus_message* m, void* userdata, sd_bus_error*) {
+int DBusMenu::onEventGroup(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto* self = static_cast<DBusMenu*>(userdata);
   std::vector<std::pair<std::int32_t, std::string>> events;
   std::vector<std::int32_t> unknown;
@@ -288,7 +253,7 @@ int DBusMenu::onEventGroup(sd_bus_message* m, void* userdata, sd_bus_error*) {
     std::int32_t id = 0;
     const char* event = nullptr;
     r = sd_bus_message_read(m, "is", &id, &event);
-    if (r >= 0 && self->find(id).exists) {
+    if (r >= 0 && self->layout_.exists(id)) {
       events.emplace_back(id, event);
     } else if (r >= 0) {
       unknown.push_back(id);
@@ -297,50 +262,41 @@ int DBusMenu::onEventGroup(sd_bus_message* m, void* userdata, sd_bus_error*) {
     if (r >= 0) r = sd_bus_message_exit_container(m);
   }
   if (r < 0) return r;
-  sd_bus_message* raw = nullptr;
-  r = sd_bus_message_new_method_return(m, &raw);
-  const sd::Message reply(raw);
-  if (r >= 0) {
-    r = sd_bus_message_append_array(raw, 'i', unknown.data(),
-                                    unknown.size() * sizeof(std::int32_t));
-  }
-  if (r >= 0) r = sd_bus_send(nullptr, raw, nullptr);
-  for (const auto& [id, event] : events) self->choose(id, event.c_str());
+  if (events.empty()) return noneKnown(error);
+  r = reply(m, [&](sd_bus_message* raw) { return appendIds(raw, unknown); });
+  self->choose(events);
   return r;
 }
 
-int DBusMenu::onAboutToShow(sd_bus_message* m, void* userdata, sd_bus_error*) {
+int DBusMenu::onAboutToShow(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto* self = static_cast<DBusMenu*>(userdata);
   std::int32_t id = 0;
   const int r = sd_bus_message_read(m, "i", &id);
   if (r < 0) return r;
-  const std::uint32_t before = self->revision_;
+  if (!self->layout_.exists(id)) return noEntry(error, id);
+  const std::uint32_t before = self->layout_.revision();
   self->opening_();
-  return sd_bus_reply_method_return(m, "b", self->revision_ != before);
+  return sd_bus_reply_method_return(m, "b", self->layout_.revision() != before);
 }
 
-int DBusMenu::onAboutToShowGroup(sd_bus_message* m, void* userdata, sd_bus_error*) {
+int DBusMenu::onAboutToShowGroup(sd_bus_message* m, void* userdata, sd_bus_error* error) {
   auto* self = static_cast<DBusMenu*>(userdata);
   int r = 0;
   const std::vector<std::int32_t> ids = readIds(m, r);
   if (r < 0) return r;
-  const std::uint32_t before = self->revision_;
+  std::vector<std::int32_t> unknown;
+  for (const std::int32_t id : ids) {
+    if (!self->layout_.exists(id)) unknown.push_back(id);
+  }
+  if (unknown.size() == ids.size()) return noneKnown(error);
+  const std::uint32_t before = self->layout_.revision();
   self->opening_();
   std::vector<std::int32_t> updated;
-  std::vector<std::int32_t> unknown;
-  if (self->revision_ != before) updated.push_back(0);
-  for (const std::int32_t id : ids) {
-    if (!self->find(id).exists) unknown.push_back(id);
-  }
-  sd_bus_message* raw = nullptr;
-  r = sd_bus_message_new_method_return(m, &raw);
-  const sd::Message reply(raw);
-  for (const auto* list : {&updated, &unknown}) {
-    if (r >= 0) {
-      r = sd_bus_message_append_array(raw, 'i', list->data(), list->size() * sizeof(std::int32_t));
-    }
-  }
-  return r < 0 ? r : sd_bus_send(nullptr, raw, nullptr);
+  if (self->layout_.revision() != before) updated.push_back(0);
+  return reply(m, [&](sd_bus_message* raw) {
+    const int appended = appendIds(raw, updated);
+    return appended < 0 ? appended : appendIds(raw, unknown);
+  });
 }
 
 int DBusMenu::onProperty(sd_bus*, const char*, const char*, const char* property,

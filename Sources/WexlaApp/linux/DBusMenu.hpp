@@ -5,16 +5,16 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "MenuModel.hpp"
+#include "MenuLayout.hpp"
 #include "SdBus.hpp"
 
 namespace wexla::app {
 
-// The tray icon's menu as com.canonical.dbusmenu: the hosts fetch the model's entries and send
-// back what the person clicked. An entry's id is its place, depth first, counting from 1 (0 is
-// the root), which stays put while only labels and ticks change.
+// The tray icon's menu as com.canonical.dbusmenu: the hosts fetch the entries of the MenuLayout
+// and send back what the person clicked.
 class DBusMenu {
  public:
   // `chosen` carries out a clicked entry; `opening` brings the entries up to date just before a
@@ -25,16 +25,13 @@ class DBusMenu {
 
   // Serves the menu at `path`; a negative errno when it cannot.
   int attach(sd_bus* bus, const char* path);
-  // Shows these entries from now on; the hosts hear of it only when they differ from the last.
+  // Shows these entries from now on; the hosts hear of it only when they differ from the last:
+  // of the entries that changed, or of the whole layout when entries came or went.
   void show(std::vector<MenuItem> items);
 
  private:
-  struct Found {
-    const MenuItem* item = nullptr;  // nothing for the root
-    bool exists = false;
-  };
-  Found find(std::int32_t id) const;
-  void choose(std::int32_t id, const char* event);
+  // Carries out the clicks among these events, each entry once.
+  void choose(const std::vector<std::pair<std::int32_t, std::string>>& events);
 
   static int onGetLayout(sd_bus_message* m, void* userdata, sd_bus_error* error);
   static int onGetGroupProperties(sd_bus_message* m, void* userdata, sd_bus_error* error);
@@ -49,8 +46,7 @@ class DBusMenu {
 
   std::function<void(const MenuItem&)> chosen_;
   std::function<void()> opening_;
-  std::vector<MenuItem> items_;
-  std::uint32_t revision_ = 1;
+  MenuLayout layout_;
   sd_bus* bus_ = nullptr;
   std::string path_;
   sd::Slot slot_;

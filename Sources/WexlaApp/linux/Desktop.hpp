@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "Application.hpp"
+#include "ChildRuns.hpp"
 #include "DesktopNotifications.hpp"
+#include "MenuChoices.hpp"
 #include "Notices.hpp"
 #include "StatusNotifierItem.hpp"
 
@@ -16,7 +18,7 @@ namespace wexla::app {
 
 // What the person sees of the application on the desktop: the tray icon with the menu, and the
 // notices when the machine stops being held and when it is held again.
-class Desktop final : public TrayOwner {
+class Desktop final : public TrayOwner, public MenuPlatform {
  public:
   // `quit` ends the application the way a signal does.
   Desktop(sd_bus* session, sd_event* event, Application& app, bool notifications,
@@ -27,22 +29,30 @@ class Desktop final : public TrayOwner {
   // After each change of the application's status: the icon follows, and a notice may be due.
   void statusChanged();
 
+  // TrayOwner
   std::vector<MenuItem> menu() override;
   Indicator indicator() override;
   std::string statusLine() override;
   void choose(const MenuItem& item) override;
 
+  // MenuPlatform
+  void runWexlactl(const std::string& word, Finished finished) override;
+  void tell(const std::string& message, bool problem) override;
+  void quit() override { quit_(); }
+
  private:
-  // The icon's file where we know it, so the server shows it even from the build tree.
+  // The icon for a notice: a file:// URI where we know its file, so the server shows it even
+  // from the build tree, else its name in the icon theme.
   std::string iconFor(Indicator indicator) const;
 
-  sd_event* event_;
   Application& app_;
   std::function<void()> quit_;
   std::string themePath_;
   Notices notices_;
   DesktopNotifications notifications_;
   StatusNotifierItem tray_;
+  MenuChoices choices_;
+  base::ChildRuns runs_;  // ends its runs before what they would report to goes
 };
 
 }  // namespace wexla::app

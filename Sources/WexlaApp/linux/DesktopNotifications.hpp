@@ -21,8 +21,6 @@ class DesktopNotifications {
             bool aboutTheLink);
 
  private:
-  static int onShown(sd_bus_message* m, void* userdata, sd_bus_error*);
-
   sd_bus* bus_;
   std::uint32_t linkNotice_ = 0;  // the server's id of the last notice about the link
 };

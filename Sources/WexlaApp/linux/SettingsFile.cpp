@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "AppLog.hpp"
+#include "FileDescriptor.hpp"
 
 namespace wexla::app {
 
@@ -26,25 +27,12 @@ std::string homeDirectory() {
   return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The file's text; nothing when there is no file, or when it cannot be a settings file (then
 // `problem` says why).
 std::optional<std::string> readSettingsFile(const std::string& path, std::string& problem) {
   // Without blocking: a FIFO at the path must not hold start-up until somebody writes to it.
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  const base::FileDescriptor file(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   struct stat facts {};
   if (file.get() < 0 || ::fstat(file.get(), &facts) != 0) {
     if (errno != ENOENT) problem = std::string("it cannot be read (") + std::strerror(errno) + ")";

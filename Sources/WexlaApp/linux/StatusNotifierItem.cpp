@@ -26,18 +26,27 @@ void emit(sd_bus* bus, const char* member) {
   sd_bus_emit_signal(bus, kItemPath, kItemInterface, member, "");
 }
 
-}  // namespace
+// What the item shows in each state: its icon in the hicolor theme, and its status, by which
+// hosts hide a passive item and raise one that needs attention.
+struct Look {
+  const char* icon;
+  const char* status;
+};
 
-const char* iconName(Indicator indicator) {
+Look lookOf(Indicator indicator) {
   switch (indicator) {
     case Indicator::held:
-      return "wexla-held";
+      return {"wexla-held", "Active"};
     case Indicator::trouble:
-      return "wexla-trouble";
+      return {"wexla-trouble", "NeedsAttention"};
     default:
-      return "wexla-idle";
+      return {"wexla-idle", "Passive"};
   }
 }
+
+}  // namespace
+
+const char* iconName(Indicator indicator) { return lookOf(indicator).icon; }
 
 std::string iconThemePath() {
   std::error_code error;
@@ -56,7 +65,7 @@ const sd_bus_vtable StatusNotifierItem::kVTable[] = {
     SD_BUS_VTABLE_START(0),
     SD_BUS_PROPERTY("Category", "s", onProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Id", "s", onProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-    SD_BUS_PROPERTY("Title", "s", onProperty, 0, 0),
+    SD_BUS_PROPERTY("Title", "s", onProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("Status", "s", onProperty, 0, 0),
     SD_BUS_PROPERTY("WindowId", "i", onProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_PROPERTY("IconName", "s", onProperty, 0, 0),
@@ -134,12 +143,14 @@ void StatusNotifierItem::refresh() {
   // The first time, before any host asked, there is nothing to announce.
   const bool known = indicator_.has_value();
   const bool newIcon = known && indicator_ != shown;
-  const bool newStatus = known && status != status_;
+  const bool newLine = known && status != status_;
   indicator_ = shown;
   status_ = std::move(status);
-  if (newIcon) emit(bus_, "NewIcon");
-  if (newStatus) emit(bus_, "NewTitle");
-  if (newIcon || newStatus) emit(bus_, "NewToolTip");  // it carries both
+  if (newIcon) {
+    emit(bus_, "NewIcon");
+    sd_bus_emit_signal(bus_, kItemPath, kItemInterface, "NewStatus", "s", lookOf(shown).status);
+  }
+  if (newIcon || newLine) emit(bus_, "NewToolTip");  // it carries both
   menu_.show(owner_.menu());
 }
 
@@ -155,12 +166,14 @@ void StatusNotifierItem::registerItem() {
 int StatusNotifierItem::onProperty(sd_bus*, const char*, const char*, const char* property,
                                    sd_bus_message* reply, void* userdata, sd_bus_error*) {
   auto* self = static_cast<StatusNotifierItem*>(userdata);
-  const char* icon = iconName(self->indicator_.value_or(Indicator::idle));
+  const Indicator shown = self->indicator_.value_or(Indicator::idle);
+  const char* icon = iconName(shown);
   const auto is = [property](const char* name) { return std::strcmp(property, name) == 0; };
   if (is("Category")) return sd_bus_message_append(reply, "s", "ApplicationStatus");
   if (is("Id")) return sd_bus_message_append(reply, "s", "wexla");
-  if (is("Title")) return sd_bus_message_append(reply, "s", self->status_.c_str());
-  if (is("Status")) return sd_bus_message_append(reply, "s", "Active");
+  // The item's name in the host's lists; what it says now is the tooltip's.
+  if (is("Title")) return sd_bus_message_append(reply, "s", "Wexla");
+  if (is("Status")) return sd_bus_message_append(reply, "s", lookOf(shown).status);
   if (is("WindowId")) return sd_bus_message_append(reply, "i", 0);
   if (is("IconName")) return sd_bus_message_append(reply, "s", icon);
   if (is("IconThemePath")) return sd_bus_message_append(reply, "s", self->themePath_.c_str());
@@ -169,8 +182,12 @@ int StatusNotifierItem::onProperty(sd_bus*, const char*, const char*, const char
   }
   if (is("ItemIsMenu")) return sd_bus_message_append(reply, "b", 1);
   if (is("Menu")) return sd_bus_message_append(reply, "o", kMenuPath);
+  // Shown while the item needs attention, which is trouble and nothing else.
+  if (is("AttentionIconName")) {
+    return sd_bus_message_append(reply, "s", iconName(Indicator::trouble));
+  }
   if (std::strstr(property, "Pixmap") != nullptr) return sd_bus_message_append(reply, "a(iiay)", 0);
-  return sd_bus_message_append(reply, "s", "");  // the overlay and attention icons: none
+  return sd_bus_message_append(reply, "s", "");  // the overlay and the attention movie: none
 }
 
 int StatusNotifierItem::onIgnored(sd_bus_message* m, void*, sd_bus_error*) {

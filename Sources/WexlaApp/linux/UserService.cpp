@@ -1,7 +1,7 @@
 // The application on Linux: start-up, signals and the wiring of one sd-event loop. The session
 // bus brings the command texts (CommandChannel), the system bus reaches the helper
-// (SystemBusHelper), and the loop's own sources are the timer and the process watch
-// (LoopSources).
+// (SystemBusHelper), and the loop's own sources are the timer (BootTimer) and the process watch
+// (ProcessWatches).
 #include "UserService.hpp"
 
 #include <sys/resource.h>
@@ -15,9 +15,10 @@
 
 #include "AppLog.hpp"
 #include "Application.hpp"
+#include "BootTimer.hpp"
 #include "CommandChannel.hpp"
 #include "Desktop.hpp"
-#include "LoopSources.hpp"
+#include "ProcessWatches.hpp"
 #include "SdBus.hpp"
 #include "SettingsFile.hpp"
 #include "StatusText.hpp"

@@ -1,34 +1,17 @@
 #pragma once
-// The application's timer and its process watch, as sources of the sd-event loop.
+// The application's process watch, as sources of the sd-event loop.
 #include <systemd/sd-event.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <optional>
 
 #include "Application.hpp"
 #include "SdBus.hpp"
 
 namespace wexla::app {
-
-// One CLOCK_BOOTTIME timer, disarmed whenever nothing is due.
-class BootTimer final : public WakeTimer {
- public:
-  BootTimer(sd_event* event, std::function<void()> fire);
-  BootTimer(const BootTimer&) = delete;
-  BootTimer& operator=(const BootTimer&) = delete;
-  bool ok() const { return static_cast<bool>(source_); }
-
-  void wakeAt(std::optional<Instant> when) override;
-
- private:
-  static int onTimer(sd_event_source*, std::uint64_t, void* userdata);
-
-  std::function<void()> fire_;
-  sd::EventSource source_;
-};
 
 // The processes of `while PID`: a pidfd each, which becomes readable when its process ends. Where
 // no pidfd can be had (an old kernel, or the descriptors running out), the process is looked at
