@@ -107,6 +107,10 @@ std::string joined(const std::vector<std::string>& events) {
   return text;
 }
 
+std::string restarted(const AgentHooks& agent) {
+  return agent.restarted ? agent.restarted : agent.name;
+}
+
 // Our own file is a few hundred bytes; reading a flood put in its place would only cost time.
 constexpr std::size_t kOwnFileLimit = 65536;
 
@@ -296,9 +300,14 @@ std::string installHooks(const AgentHooks& agent, const HookEnvironment& environ
       changes.added.empty()
           ? "\u2713 Updated Wexla's \"busy\" heartbeat for " + joined(changes.updated)
           : "\u2713 Added Wexla's \"busy\" heartbeat to " + joined(changes.added);
+  const std::string step =
+      agent.afterInstall ? agent.afterInstall : "Restart " + restarted(agent) + " to load it.";
+  std::string text = what + " in\n  " + file + "\n  ";
   // A file of our own has no backup: nothing of the person's was in it.
-  const std::string backup = agent.ownFileText ? "" : "\n  (backup: " + file;
-  return what + " in\n  " + file + backup + std::string(agent.installTail);
+  if (!agent.ownFileText) {
+    text += "(backup: " + file + ".wexla-backup)." + (agent.afterInstall ? "\n  " : " ");
+  }
+  return text + step + "\n  Undo any time: wexlactl uninstall-" + agent.word + "-hooks";
 }
 
 std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& environment) {
@@ -306,8 +315,8 @@ std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& envir
   const std::int64_t removed =
       agent.ownFileText ? removeOwnFile(agent, path) : removeFromSettings(agent, path);
   if (removed == 0) return std::string(kNothingFound);
-  return "\u2713 Removed Wexla hooks (" + std::to_string(removed) +
-         std::string(agent.uninstallTail);
+  return "\u2713 Removed Wexla hooks (" + std::to_string(removed) + "). Restart " +
+         restarted(agent) + " to apply.";
 }
 
 std::string hookState(const AgentHooks& agent, const HookEnvironment& environment) {

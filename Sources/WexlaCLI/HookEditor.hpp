@@ -18,7 +18,7 @@ struct AgentHooks {
   const char* word;  // as in the hook words, install-WORD-hooks
   // The file lies below the folder that `directoryVariable` names when that is set, else below
   // `directory` in the home directory.
-  const char* directoryVariable;
+  const char* directoryVariable = nullptr;
   const char* directory;
   const char* file;
   std::span<const std::string_view> events;  // handled, and named in messages, in this order
@@ -31,8 +31,10 @@ struct AgentHooks {
   // The only top-level members with which the agent reads the file at all; empty: any.
   std::span<const std::string_view> rootMembers = {};
   bool writesVersion = false;  // adds "version": 1 to a file that has none
-  std::string_view installTail = {};
-  std::string_view uninstallTail = {};
+  // Who is restarted to load or drop the hook; none: the agent by its name.
+  const char* restarted = nullptr;
+  // What to do after installing instead of restarting the agent.
+  const char* afterInstall = nullptr;
   void (*notAnObject)() = nullptr;  // throws the agent's own error; none: a message naming the file
   // For an agent that reads every file in a folder, a file of our own instead of a settings file
   // to merge into: its whole text, and whether the bytes found there are a file we wrote.

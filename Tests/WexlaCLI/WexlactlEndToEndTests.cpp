@@ -215,10 +215,13 @@ TEST_F(HookCommands, EachAgentsWholeRoad) {
     const fs::path path = home_.path() / file;
     const fs::path backup = path.string() + ".wexla-backup";
     const fs::path golden = fs::path(WEXLA_FIXTURES) / "hooks" / agent;
-    const std::string fresh =
-        replaced(replaced(readFile(golden.string() + fs::path(file).extension().string()),
-                          "$COMMAND", jsonCommand),
-                 "$TOOL", scriptTool);
+    // Both plugins are one file but for the word in their hook words.
+    const std::string extension = fs::path(file).extension().string();
+    const fs::path written =
+        golden.parent_path() / (extension == ".js" ? "plugin.js" : agent + extension);
+    const std::string fresh = replaced(
+        replaced(replaced(readFile(written), "$COMMAND", jsonCommand), "$TOOL", scriptTool),
+        "$WORD", agent);
     const std::string install = "install-" + agent + "-hooks";
     const std::string uninstall = "un" + install;
     std::string transcript;

@@ -1,5 +1,5 @@
 // Wexla's "busy" heartbeat: keeps the computer awake while the agent works.
-// Written by `wexlactl install-opencode-hooks`; `wexlactl uninstall-opencode-hooks` removes it.
+// Written by `wexlactl install-$WORD-hooks`; `wexlactl uninstall-$WORD-hooks` removes it.
 import { spawn } from "node:child_process";
 
 const wexlactl = "$TOOL";
