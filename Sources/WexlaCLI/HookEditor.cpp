@@ -129,27 +129,39 @@ HookChanges mergeSettings(const AgentHooks& agent, const std::filesystem::path& 
   return changes;
 }
 
+// What lies where our own file goes: nothing, a file of ours, or anyone else's.
+struct FoundFile {
+  std::optional<std::string> bytes;
+  bool ours = false;
+};
+
+FoundFile findOwnFile(const AgentHooks& agent, const std::filesystem::path& path) {
+  FoundFile found{readIfPresent(path, kOwnFileLimit)};
+  found.ours =
+      found.bytes && found.bytes->size() <= kOwnFileLimit && agent.isOurFile(agent, *found.bytes);
+  return found;
+}
+
 HookChanges writeOwnFile(const AgentHooks& agent, const std::filesystem::path& path,
                          const std::string& executable) {
   const std::string text = agent.ownFileText(agent, executable);
-  const std::optional<std::string> found = readIfPresent(path, kOwnFileLimit);
-  if (found == text) return {};
-  if (found && (found->size() > kOwnFileLimit || !agent.isOurFile(agent, *found))) {
+  const FoundFile found = findOwnFile(agent, path);
+  if (found.bytes == text) return {};
+  if (found.bytes && !found.ours) {
     throw SettingsError(path.string() +
                         " was not written by Wexla \u2014 refusing to replace it. Move it "
                         "elsewhere first.");
   }
-  if (!replaceFile(path, text, found)) {
+  if (!replaceFile(path, text, found.bytes)) {
     throw SettingsError(path.string() +
                         " changed while Wexla was writing it; nothing was written. Try again.");
   }
-  if (found) return {{}, allEvents(agent)};
+  if (found.bytes) return {{}, allEvents(agent)};
   return {allEvents(agent), {}};
 }
 
 std::int64_t removeOwnFile(const AgentHooks& agent, const std::filesystem::path& path) {
-  const std::optional<std::string> found = readIfPresent(path, kOwnFileLimit);
-  if (!found || found->size() > kOwnFileLimit || !agent.isOurFile(agent, *found)) return 0;
+  if (!findOwnFile(agent, path).ours) return 0;
   std::filesystem::remove(path);
   return static_cast<std::int64_t>(agent.events.size());
 }
@@ -324,12 +336,10 @@ std::string hookState(const AgentHooks& agent, const HookEnvironment& environmen
     const std::filesystem::path path = agentFile(agent, environment);
     HookChanges changes;
     if (agent.ownFileText) {
-      const std::optional<std::string> found = readIfPresent(path, kOwnFileLimit);
-      if (!found) return "not installed";
-      if (found == agent.ownFileText(agent, environment.executable)) return "installed";
-      if (found->size() > kOwnFileLimit || !agent.isOurFile(agent, *found)) {
-        return "not installed (the file there is not Wexla's)";
-      }
+      const FoundFile found = findOwnFile(agent, path);
+      if (!found.bytes) return "not installed";
+      if (found.bytes == agent.ownFileText(agent, environment.executable)) return "installed";
+      if (!found.ours) return "not installed (the file there is not Wexla's)";
       changes.updated = allEvents(agent);
     } else {
       Json settings = SettingsStore(path, agent.notAnObject).load().document;
