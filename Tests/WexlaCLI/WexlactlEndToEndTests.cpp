@@ -387,16 +387,9 @@ TEST_F(HookCommands, ThePluginStartsTheHeartbeat) {
   ASSERT_EQ(run({"install-opencode-hooks"}, {}, tool).exitStatus, 0);
   const fs::path module = home_.path() / "plugin.mjs";
   fs::copy_file(home_.path() / ".config/opencode/plugin/wexla.js", module);
-  const ProcessResult node =
-      run({"-c",
-           "node --check \"$0\" && node --input-type=module -e '"
-           "for (const make of Object.values(await import(process.argv[1]))) {"
-           "  const hooks = await make({});"
-           "  await hooks[\"chat.message\"]({}, {});"
-           "  await hooks[\"tool.execute.before\"]({}, {});"
-           "}' \"$0\"",
-           module.string()},
-          {}, "/bin/sh");
+  const ProcessResult node = run({"-c", "node --check \"$0\" && node \"$1\" \"$0\"",
+                                  module.string(), WEXLA_FIXTURES "/hooks/load-plugin.mjs"},
+                                 {}, "/bin/sh");
   EXPECT_EQ(node.exitStatus, 0) << node.err;
   EXPECT_EQ(commands_.texts(2, 10s), (Args{"busy", "busy"}));
 }
