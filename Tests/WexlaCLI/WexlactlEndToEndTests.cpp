@@ -323,7 +323,7 @@ TEST_F(HookCommands, FilesQwenCodeWrote) {
 // `hooks` reads each file where its agent looks (COPILOT_HOME and XDG_CONFIG_HOME honoured, a
 // settings file that is a link followed) and tells an install apart from a file it cannot read.
 // The person's own file in Copilot's hooks folder is never touched; a plugin folder that cannot
-// be written fails the install with the reason, writing nothing.
+// be written, or a folder variable that is no absolute path, fails the install with the reason.
 TEST_F(HookCommands, TheHooksWordAndWhereEachAgentLooks) {
   const fs::path home = home_.path();
   variables_ = {"COPILOT_HOME=" + (home / "copilot").string(),
@@ -373,6 +373,12 @@ Kilo Code           $HOME/xdg/kilo/plugin/wexla.js  not installed
   EXPECT_EQ(run({"uninstall-copilot-hooks"}).exitStatus, 0);
   EXPECT_EQ(readFile(home / "copilot/hooks/mine.json"), mine);
   EXPECT_EQ(std::distance(fs::directory_iterator(home / "copilot/hooks"), {}), 1);
+
+  // A relative folder would be the current directory's: where the tool runs, not the agent.
+  variables_.push_back("QWEN_HOME=qwen");
+  EXPECT_EQ(run({"install-qwen-hooks"}).err,
+            "QWEN_HOME is set to \"qwen\", which is not an absolute path \u2014 refusing to guess "
+            "where Qwen Code looks. Set it to an absolute path, or unset it.\n");
 }
 
 // The plugin as the agents load it: an ES module that node accepts, whose handlers start the
