@@ -3,7 +3,9 @@
 _wexlactl() {
   local words="on off extend busy status run help install-claude-hooks uninstall-claude-hooks
     install-codex-hooks uninstall-codex-hooks install-gemini-hooks uninstall-gemini-hooks
-    install-cursor-hooks uninstall-cursor-hooks"
+    install-cursor-hooks uninstall-cursor-hooks install-copilot-hooks uninstall-copilot-hooks
+    install-qwen-hooks uninstall-qwen-hooks install-opencode-hooks uninstall-opencode-hooks
+    install-kilo-hooks uninstall-kilo-hooks hooks"
   COMPREPLY=()
   if [ "$COMP_CWORD" -eq 1 ]; then
     # The words hold no blanks; word splitting is safe, and bash 3.2 (macOS) has no mapfile.

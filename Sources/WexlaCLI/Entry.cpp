@@ -2,17 +2,14 @@
 
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <exception>
+#include <optional>
 
 #include "AppChannel.hpp"
-#include "CodexHookInstaller.hpp"
 #include "CommandText.hpp"
-#include "CursorHookInstaller.hpp"
-#include "GeminiHookInstaller.hpp"
 #include "HeldCommand.hpp"
-#include "HookInstaller.hpp"
+#include "HookAgents.hpp"
 
 namespace wexla::cli {
 
@@ -22,27 +19,27 @@ constexpr int kStatusOK = 0;
 constexpr int kStatusFailure = 1;
 constexpr int kStatusUsage = 2;
 
-struct HookWord {
-  std::string_view word;
-  std::string (*operation)(const HookEnvironment&);
-};
-
-constexpr std::array<HookWord, 8> kHookWords{{
-    {"install-claude-hooks", &ClaudeHooks::install},
-    {"uninstall-claude-hooks", &ClaudeHooks::uninstall},
-    {"install-codex-hooks", &CodexHooks::install},
-    {"uninstall-codex-hooks", &CodexHooks::uninstall},
-    {"install-gemini-hooks", &GeminiHooks::install},
-    {"uninstall-gemini-hooks", &GeminiHooks::uninstall},
-    {"install-cursor-hooks", &CursorHooks::install},
-    {"uninstall-cursor-hooks", &CursorHooks::uninstall},
-}};
-
-Outcome runHookWord(const HookWord& hook, const char* programName) {
+// install-WORD-hooks and uninstall-WORD-hooks for each agent, in the table's order, and `hooks`:
+// words of this tool alone, never sent to the application.
+std::optional<Outcome> runLocalWord(std::string_view first, const char* programName) {
+  constexpr std::string_view kInstall = "install-";
+  constexpr std::string_view kUninstall = "uninstall-";
+  constexpr std::string_view kHooks = "-hooks";
   try {
-    return {kStatusOK, hook.operation(HookEnvironment::current(programName)) + '\n', {}};
+    if (first == "hooks") {
+      return Outcome{kStatusOK, hooksReport(HookEnvironment::current(programName)), {}};
+    }
+    const bool install = first.starts_with(kInstall);
+    if (!(install || first.starts_with(kUninstall)) || !first.ends_with(kHooks)) return {};
+    first.remove_prefix(install ? kInstall.size() : kUninstall.size());
+    if (first.size() < kHooks.size()) return {};
+    const AgentHooks* agent = findHookAgent(first.substr(0, first.size() - kHooks.size()));
+    if (agent == nullptr) return {};
+    const HookEnvironment environment = HookEnvironment::current(programName);
+    return Outcome{
+        kStatusOK, (install ? installHooks : uninstallHooks)(*agent, environment) + '\n', {}};
   } catch (const std::exception& error) {
-    return {kStatusFailure, {}, std::string(error.what()) + '\n'};
+    return Outcome{kStatusFailure, {}, std::string(error.what()) + '\n'};
   }
 }
 
@@ -51,9 +48,7 @@ Outcome runHookWord(const HookWord& hook, const char* programName) {
 Outcome runCommand(const std::vector<std::string>& rawArgs, CenterFactory makeCenter,
                    const char* programName) {
   if (!rawArgs.empty()) {
-    for (const HookWord& hook : kHookWords) {
-      if (rawArgs.front() == hook.word) return runHookWord(hook, programName);
-    }
+    if (std::optional<Outcome> local = runLocalWord(rawArgs.front(), programName)) return *local;
     if (rawArgs.front() == kRunWord) {
       if (rawArgs.size() == 1) return {kStatusUsage, {}, std::string(runUsage) + '\n'};
       return runHeldCommand({rawArgs.begin() + 1, rawArgs.end()}, makeCenter);

@@ -1,6 +1,8 @@
 #include "HookEditor.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <utility>
 
 namespace wexla::cli {
@@ -105,11 +107,116 @@ std::string joined(const std::vector<std::string>& events) {
   return text;
 }
 
-SettingsStore storeFor(const AgentHooks& agent, const HookEnvironment& environment) {
-  return SettingsStore(environment.home / agent.relativePath, agent.notAnObject);
+std::string restarted(const AgentHooks& agent) {
+  return agent.restarted ? agent.restarted : agent.name;
+}
+
+// Our own file is a few hundred bytes; reading a flood put in its place would only cost time.
+constexpr std::size_t kOwnFileLimit = 65536;
+
+std::vector<std::string> allEvents(const AgentHooks& agent) {
+  return {agent.events.begin(), agent.events.end()};
+}
+
+HookChanges mergeSettings(const AgentHooks& agent, const std::filesystem::path& path,
+                          const std::string& executable) {
+  const std::string command = hookCommand(executable);
+  HookChanges changes;
+  SettingsStore(path, agent.notAnObject).edit([&](Json& settings) {
+    changes = addHooks(settings, agent, command, path.string());
+    return !changes.empty();
+  });
+  return changes;
+}
+
+// What lies where our own file goes: nothing, a file of ours, or anyone else's.
+struct FoundFile {
+  std::optional<std::string> bytes;
+  bool ours = false;
+};
+
+FoundFile findOwnFile(const AgentHooks& agent, const std::filesystem::path& path) {
+  FoundFile found{readIfPresent(path, kOwnFileLimit)};
+  found.ours =
+      found.bytes && found.bytes->size() <= kOwnFileLimit && agent.isOurFile(agent, *found.bytes);
+  return found;
+}
+
+HookChanges writeOwnFile(const AgentHooks& agent, const std::filesystem::path& path,
+                         const std::string& executable) {
+  const std::string text = agent.ownFileText(agent, executable);
+  const FoundFile found = findOwnFile(agent, path);
+  if (found.bytes == text) return {};
+  if (found.bytes && !found.ours) {
+    throw SettingsError(path.string() +
+                        " was not written by Wexla \u2014 refusing to replace it. Move it "
+                        "elsewhere first.");
+  }
+  if (!replaceFile(path, text, found.bytes)) {
+    throw SettingsError(path.string() +
+                        " changed while Wexla was writing it; nothing was written. Try again.");
+  }
+  if (found.bytes) return {{}, allEvents(agent)};
+  return {allEvents(agent), {}};
+}
+
+std::int64_t removeOwnFile(const AgentHooks& agent, const std::filesystem::path& path) {
+  if (!findOwnFile(agent, path).ours) return 0;
+  std::filesystem::remove(path);
+  return static_cast<std::int64_t>(agent.events.size());
+}
+
+std::int64_t removeFromSettings(const AgentHooks& agent, const std::filesystem::path& path) {
+  std::int64_t removed = 0;
+  SettingsStore(path, agent.notAnObject).edit([&](Json& settings) {
+    removed = removeHooks(settings, agent);
+    return removed > 0;
+  });
+  return removed;
 }
 
 }  // namespace
+
+bool runsOurCommandOrTrue(const Json& entry, const char* member) {
+  const auto command = entry.find(member);
+  if (command == entry.end() || !command->is_string()) return false;
+  std::string_view text = command->get_ref<const std::string&>();
+  if (text.ends_with(kCannotFail)) text.remove_suffix(kCannotFail.size());
+  return isOurCommand(text);
+}
+
+std::string ownHooksFileText(const AgentHooks& agent, const std::string& executable) {
+  Json document = Json::object();
+  addHooks(document, agent, hookCommand(executable), {});
+  return document.dump(2, ' ', false, Json::error_handler_t::strict) + '\n';
+}
+
+bool isOurHooksFile(const AgentHooks& agent, const std::string& bytes) {
+  Json document;
+  try {
+    document = parseSettings(bytes, {});
+  } catch (const SettingsError&) {
+    return false;
+  }
+  if (removeHooks(document, agent) == 0) return false;
+  if (agent.writesVersion) document.erase("version");
+  return document.empty();
+}
+
+std::filesystem::path agentFile(const AgentHooks& agent, const HookEnvironment& environment) {
+  const char* value = agent.directoryVariable ? std::getenv(agent.directoryVariable) : nullptr;
+  // Empty counts as unset, as for HOME.
+  if (value == nullptr || *value == '\0') {
+    return environment.home / agent.directory / agent.file;
+  }
+  const std::filesystem::path directory(value);
+  if (!directory.is_absolute()) {
+    throw SettingsError(std::string(agent.directoryVariable) + " is set to \"" + value +
+                        "\", which is not an absolute path \u2014 refusing to guess where " +
+                        agent.name + " looks. Set it to an absolute path, or unset it.");
+  }
+  return directory / agent.file;
+}
 
 bool isMarkedOurs(const Json& entry, const char* marker) {
   const auto value = entry.find(marker);
@@ -194,33 +301,57 @@ std::int64_t removeHooks(Json& settings, const AgentHooks& agent) {
 }
 
 std::string installHooks(const AgentHooks& agent, const HookEnvironment& environment) {
-  const SettingsStore store = storeFor(agent, environment);
-  const std::string file = store.path().string();
-  const std::string command = hookCommand(environment.executable);
-  HookChanges changes;
-  store.edit([&](Json& settings) {
-    changes = addHooks(settings, agent, command, file);
-    return !changes.empty();
-  });
+  const std::filesystem::path path = agentFile(agent, environment);
+  const std::string file = path.string();
+  const HookChanges changes = agent.ownFileText
+                                  ? writeOwnFile(agent, path, environment.executable)
+                                  : mergeSettings(agent, path, environment.executable);
   if (changes.empty()) return std::string(kAlreadyInstalled);
 
   const std::string what =
       changes.added.empty()
           ? "\u2713 Updated Wexla's \"busy\" heartbeat for " + joined(changes.updated)
           : "\u2713 Added Wexla's \"busy\" heartbeat to " + joined(changes.added);
-  return what + " in\n  " + file + "\n  (backup: " + file + std::string(agent.installTail);
+  const std::string step =
+      agent.afterInstall ? agent.afterInstall : "Restart " + restarted(agent) + " to load it.";
+  std::string text = what + " in\n  " + file + "\n  ";
+  // A file of our own has no backup: nothing of the person's was in it.
+  if (!agent.ownFileText) {
+    text += "(backup: " + file + ".wexla-backup)." + (agent.afterInstall ? "\n  " : " ");
+  }
+  return text + step + "\n  Undo any time: wexlactl uninstall-" + agent.word + "-hooks";
 }
 
 std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& environment) {
-  const SettingsStore store = storeFor(agent, environment);
-  std::int64_t removed = 0;
-  store.edit([&](Json& settings) {
-    removed = removeHooks(settings, agent);
-    return removed > 0;
-  });
+  const std::filesystem::path path = agentFile(agent, environment);
+  const std::int64_t removed =
+      agent.ownFileText ? removeOwnFile(agent, path) : removeFromSettings(agent, path);
   if (removed == 0) return std::string(kNothingFound);
-  return "\u2713 Removed Wexla hooks (" + std::to_string(removed) +
-         std::string(agent.uninstallTail);
+  return "\u2713 Removed Wexla hooks (" + std::to_string(removed) + "). Restart " +
+         restarted(agent) + " to apply.";
+}
+
+std::string hookState(const AgentHooks& agent, const HookEnvironment& environment) {
+  try {
+    const std::filesystem::path path = agentFile(agent, environment);
+    HookChanges changes;
+    if (agent.ownFileText) {
+      const FoundFile found = findOwnFile(agent, path);
+      if (!found.bytes) return "not installed";
+      if (found.bytes == agent.ownFileText(agent, environment.executable)) return "installed";
+      if (!found.ours) return "not installed (the file there is not Wexla's)";
+      changes.updated = allEvents(agent);
+    } else {
+      Json settings = SettingsStore(path, agent.notAnObject).load().document;
+      changes = addHooks(settings, agent, hookCommand(environment.executable), path.string());
+    }
+    if (changes.added.size() == agent.events.size()) return "not installed";
+    if (!changes.added.empty()) return "partly installed (not for " + joined(changes.added) + ")";
+    if (!changes.updated.empty()) return "installed, out of date (install again)";
+    return "installed";
+  } catch (const std::exception& error) {
+    return std::string("cannot be read: ") + error.what();
+  }
 }
 
 }  // namespace wexla::cli

@@ -15,20 +15,31 @@ namespace wexla::cli {
 // What sets one agent's hooks apart; the editing itself is the same for all agents.
 struct AgentHooks {
   const char* name;
-  const char* relativePath;                  // the settings file below the home directory
+  const char* word;  // as in the hook words, install-WORD-hooks
+  // The file lies below the folder that `directoryVariable` names when that is set, else below
+  // `directory` in the home directory.
+  const char* directoryVariable = nullptr;
+  const char* directory;
+  const char* file;
   std::span<const std::string_view> events;  // handled, and named in messages, in this order
-  bool grouped;  // event -> groups -> "hooks" entries, or event -> entries
-  bool (*isOurs)(const Json& entry);
-  Json (*makeEntry)(const std::string& command);
+  bool grouped = false;  // event -> groups -> "hooks" entries, or event -> entries
+  bool (*isOurs)(const Json& entry) = nullptr;
+  Json (*makeEntry)(const std::string& command) = nullptr;
   // Brings an entry of ours written by an earlier version to today's form; true when it changed.
   // None for agents that trust a hook by its exact text.
-  bool (*update)(Json& entry);
+  bool (*update)(Json& entry) = nullptr;
   // The only top-level members with which the agent reads the file at all; empty: any.
-  std::span<const std::string_view> rootMembers;
-  bool writesVersion;  // adds "version": 1 to a file that has none
-  std::string_view installTail;
-  std::string_view uninstallTail;
-  void (*notAnObject)();  // throws the agent's own error
+  std::span<const std::string_view> rootMembers = {};
+  bool writesVersion = false;  // adds "version": 1 to a file that has none
+  // Who is restarted to load or drop the hook; none: the agent by its name.
+  const char* restarted = nullptr;
+  // What to do after installing instead of restarting the agent.
+  const char* afterInstall = nullptr;
+  void (*notAnObject)() = nullptr;  // throws the agent's own error; none: a message naming the file
+  // For an agent that reads every file in a folder, a file of our own instead of a settings file
+  // to merge into: its whole text, and whether the bytes found there are a file we wrote.
+  std::string (*ownFileText)(const AgentHooks& agent, const std::string& executable) = nullptr;
+  bool (*isOurFile)(const AgentHooks& agent, const std::string& bytes) = nullptr;
 };
 
 struct HookChanges {
@@ -47,8 +58,14 @@ HookChanges addHooks(Json& settings, const AgentHooks& agent, const std::string&
 // Returns how many entries went; `settings` is unchanged when none did.
 std::int64_t removeHooks(Json& settings, const AgentHooks& agent);
 
+// The agent's file: below its folder's variable when that holds an absolute path, else below
+// the home directory; a variable set to a relative path is refused rather than guessed at.
+std::filesystem::path agentFile(const AgentHooks& agent, const HookEnvironment& environment);
+
 std::string installHooks(const AgentHooks& agent, const HookEnvironment& environment);
 std::string uninstallHooks(const AgentHooks& agent, const HookEnvironment& environment);
+// Whether our hook is in the agent's file now, in a few words; reads and writes nothing else.
+std::string hookState(const AgentHooks& agent, const HookEnvironment& environment);
 
 // Entries marked as ours by a member holding "wexla".
 bool isMarkedOurs(const Json& entry, const char* marker);
@@ -56,6 +73,16 @@ bool isMarkedOurs(const Json& entry, const char* marker);
 bool isOurCommand(std::string_view command);
 // Entries recognised by their command.
 bool runsOurCommand(const Json& entry);
+// Entries whose `member` runs our command, followed or not by " || true".
+bool runsOurCommandOrTrue(const Json& entry, const char* member);
+
+// A hook command that cannot fail: for agents that block the prompt or tool on a failing hook.
+inline constexpr std::string_view kCannotFail = " || true";
+
+// A file of our own that is a hooks file the agent reads whole: its text is what installing into
+// an empty document gives, and it is ours while it holds our entries and nothing of anyone else.
+std::string ownHooksFileText(const AgentHooks& agent, const std::string& executable);
+bool isOurHooksFile(const AgentHooks& agent, const std::string& bytes);
 
 // The operations every installer offers; `Agent` supplies its parameters.
 template <typename Agent>

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -48,25 +49,19 @@ class FileDescriptor {
   int fd_;
 };
 
-std::string readAll(int fd, const fs::path& path) {
+std::string readAll(int fd, const fs::path& path,
+                    std::size_t limit = std::numeric_limits<std::size_t>::max()) {
   std::string bytes;
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+  while (bytes.size() <= limit) {
+    const std::size_t wanted = std::min(sizeof buffer - 1, limit - bytes.size()) + 1;
+    const ssize_t n = ::read(fd, buffer, wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throwErrno("cannot read the settings file", path);
     if (n == 0) return bytes;
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
-}
-
-std::optional<std::string> readIfPresent(const fs::path& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    throwErrno("cannot read the settings file", path);
-  }
-  return readAll(fd.get(), path);
+  return bytes;
 }
 
 // Line and column (in characters) of the byte at `offset`, counted from 1.
@@ -363,6 +358,15 @@ std::string homeDirectory() {
 
 }  // namespace
 
+std::optional<std::string> readIfPresent(const fs::path& path, std::size_t limit) {
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    throwErrno("cannot read the settings file", path);
+  }
+  return readAll(fd.get(), path, limit);
+}
+
 HookEnvironment HookEnvironment::current(const char* programName) {
   std::string executable = executablePath();
   if (executable.empty() && programName != nullptr) executable = programName;
@@ -392,56 +396,77 @@ std::string hookCommand(std::string_view executable) { return shellQuoted(execut
 SettingsStore::SettingsStore(fs::path path, void (*notAnObject)())
     : path_(std::move(path)), notAnObject_(notAnObject) {}
 
-SettingsStore::Loaded SettingsStore::load() const {
-  Loaded loaded;
-  loaded.bytes = readIfPresent(path_);
-  if (!loaded.bytes || loaded.bytes->empty()) return loaded;
-  const std::string& bytes = *loaded.bytes;
-
+Json parseSettings(const std::string& bytes, const fs::path& path, void (*notAnObject)()) {
   // The JSON library stops reading at a NUL byte; whatever followed would be lost on rewrite.
   if (const std::size_t nul = bytes.find('\0'); nul != std::string::npos) {
-    throw SettingsError(path_.string() + " is not valid JSON (" + lineAndColumn(bytes, nul) +
+    throw SettingsError(path.string() + " is not valid JSON (" + lineAndColumn(bytes, nul) +
                         ": a NUL byte). Nothing was changed.");
   }
   Json document;
   Reader reader(document);
   const bool parsed = Json::sax_parse(bytes, &reader);
   if (!reader.problem.empty()) {
-    throw SettingsError(path_.string() + " cannot be edited safely: " + reader.problem +
+    throw SettingsError(path.string() + " cannot be edited safely: " + reader.problem +
                         ". Nothing was changed.");
   }
   if (!parsed) {
-    throw SettingsError(path_.string() + " is not valid JSON (" +
+    // Outside a string a slash can only open a comment, which the agent may allow but JSON
+    // cannot keep.
+    if (bytes.compare(reader.errorOffset, 2, "//") == 0 ||
+        bytes.compare(reader.errorOffset, 2, "/*") == 0) {
+      throw SettingsError(path.string() + " holds a comment (" +
+                          lineAndColumn(bytes, reader.errorOffset) +
+                          "), which would be lost when the file is written back \u2014 refusing "
+                          "to modify it. Remove the comments first, or add the hook by hand.");
+    }
+    throw SettingsError(path.string() + " is not valid JSON (" +
                         lineAndColumn(bytes, reader.errorOffset) + ": " + reader.reason +
                         "). Nothing was changed.");
   }
-  if (document.is_array()) notAnObject_();
+  if (document.is_array()) {
+    if (notAnObject != nullptr) notAnObject();
+    throw SettingsError(
+        path.string() +
+        " is not a JSON object \u2014 refusing to modify it. Fix it by hand first.");
+  }
   if (!document.is_object()) {
     const std::size_t start = bytes.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-    throw SettingsError(path_.string() + " is not valid JSON (" + lineAndColumn(bytes, start) +
+    throw SettingsError(path.string() + " is not valid JSON (" + lineAndColumn(bytes, start) +
                         ": the top level is a " + document.type_name() +
                         ", not an object). Nothing was changed.");
   }
-  loaded.document = std::move(document);
-  return loaded;
+  return document;
 }
 
-bool SettingsStore::save(const Json& document, const Loaded& basis) const {
-  const fs::path target = resolveLinks(path_);
-  fs::create_directories(path_.parent_path());
+bool replaceFile(const fs::path& path, std::string_view text,
+                 const std::optional<std::string>& expected, const std::string& backup) {
+  const fs::path target = resolveLinks(path);
+  fs::create_directories(path.parent_path());
   fs::create_directories(target.parent_path());
 
   struct stat original {};
   const bool existed = ::stat(target.c_str(), &original) == 0;
-  if (existed && basis.bytes && !fs::exists(backupPath())) {
-    writeBackup(backupPath(), *basis.bytes, original.st_mode);
+  if (existed && expected && !backup.empty() && !fs::exists(backup)) {
+    writeBackup(backup, *expected, original.st_mode);
   }
-
-  const std::string text = document.dump(2, ' ', false, Json::error_handler_t::strict);
   TemporaryFile temporary(target);
   temporary.write(text, existed ? &original : nullptr);
   // An agent may have rewritten its file since we read it: its change must not be lost.
-  return temporary.replace(target, basis.bytes);
+  return temporary.replace(target, expected);
+}
+
+SettingsStore::Loaded SettingsStore::load() const {
+  Loaded loaded;
+  loaded.bytes = readIfPresent(path_);
+  if (loaded.bytes && !loaded.bytes->empty()) {
+    loaded.document = parseSettings(*loaded.bytes, path_, notAnObject_);
+  }
+  return loaded;
+}
+
+bool SettingsStore::save(const Json& document, const Loaded& basis) const {
+  return replaceFile(path_, document.dump(2, ' ', false, Json::error_handler_t::strict),
+                     basis.bytes, backupPath());
 }
 
 }  // namespace wexla::cli

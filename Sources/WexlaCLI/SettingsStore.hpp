@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
@@ -45,10 +46,28 @@ std::string shellQuoted(std::string_view path);
 // The command that the agents run: the tool, then " busy".
 std::string hookCommand(std::string_view executable);
 
+// The file's bytes, nothing when there is no file; at most `limit` + 1 of them.
+std::optional<std::string> readIfPresent(
+    const std::filesystem::path& path, std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+// The settings document in `bytes`, read from `path`. Anything we could not write back exactly
+// (malformed JSON, comments, a scalar top level, integers beyond 64 bits, absurd nesting) is
+// refused; `notAnObject`, when given, throws the agent's own error for a top level that is an
+// array.
+Json parseSettings(const std::string& bytes, const std::filesystem::path& path,
+                   void (*notAnObject)() = nullptr);
+
+// Puts `text` at `path` (at the file it links to) atomically, keeping the permission bits, once
+// `backup` (when named) holds the file as it was. Returns false, writing nothing, when the file
+// no longer holds `expected` (nothing: no file).
+bool replaceFile(const std::filesystem::path& path, std::string_view text,
+                 const std::optional<std::string>& expected, const std::string& backup = {});
+
 // One agent's settings file, read and written whole.
 class SettingsStore {
  public:
-  // `notAnObject` throws the agent's own error for a file whose top level is an array.
+  // `notAnObject` throws the agent's own error for a file whose top level is an array; none: a
+  // message naming the file.
   SettingsStore(std::filesystem::path path, void (*notAnObject)());
 
   const std::filesystem::path& path() const { return path_; }
@@ -59,8 +78,7 @@ class SettingsStore {
     std::optional<std::string> bytes;  // nothing when there was no file
   };
 
-  // A missing or zero-byte file is an empty document. Anything we could not write back exactly
-  // (malformed JSON, a scalar top level, integers beyond 64 bits, absurd nesting) is refused.
+  // A missing or zero-byte file is an empty document; any other goes through parseSettings.
   Loaded load() const;
 
   // Makes the one-time backup and replaces the file atomically, keeping its permission bits.

@@ -5,8 +5,9 @@
 #   completions_test.sh COMPLETIONS_DIR
 set -u
 dir=$1
-uninstall=$(printf '%s\n' uninstall-{claude,codex,cursor,gemini}-hooks)
-all=$(printf '%s\n' busy extend help install-{claude,codex,cursor,gemini}-hooks off on run status
+agents="claude codex copilot cursor gemini kilo opencode qwen"
+uninstall=$(printf 'uninstall-%s-hooks\n' $agents)
+all=$(printf '%s\n' busy extend help hooks $(printf 'install-%s-hooks ' $agents) off on run status
   echo "$uninstall")
 failed=0
 

@@ -1,6 +1,7 @@
-// Any bytes as an agent's settings file, for each of the four installers. Failures: a crash, a
-// hang, a write or a backup after a failed read, success on a file the agent would ignore whole,
-// or a change to anything the installer does not own (down to the user's entries beside ours).
+// Any bytes as an agent's settings file, for each installer that merges into one. Failures: a
+// crash, a hang, a write or a backup after a failed read, success on a file the agent would ignore
+// whole, or a change to anything the installer does not own (down to the user's entries beside
+// ours).
 #include <unistd.h>  // mkdtemp, on macOS
 
 #include <algorithm>
@@ -10,11 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "CodexHookInstaller.hpp"
-#include "CursorHookInstaller.hpp"
 #include "Files.hpp"
-#include "GeminiHookInstaller.hpp"
-#include "HookInstaller.hpp"
+#include "HookAgents.hpp"
 
 namespace wexla::cli {
 namespace {
@@ -59,7 +57,7 @@ Json withoutOwned(Json document, const AgentHooks& agent) {
 }
 
 void exercise(const AgentHooks& agent, const std::string& bytes, const fs::path& home) {
-  const fs::path file = home / agent.relativePath;
+  const fs::path file = agentFile(agent, {home, {}});
   const fs::path backup = file.string() + ".wexla-backup";
   fs::remove(backup);
   test::writeFile(file, bytes);
@@ -94,11 +92,11 @@ void exerciseAll(const std::string& bytes) {
   static const fs::path home = [] {
     std::string pattern = (fs::temp_directory_path() / "wexla-fuzz-XXXXXX").string();
     check(::mkdtemp(pattern.data()) != nullptr);
+    ::unsetenv("QWEN_HOME");  // the agents' folders lie in the temporary home alone
     return fs::path(pattern);
   }();
-  for (const AgentHooks* agent : {&ClaudeHooks::agent(), &CodexHooks::agent(),
-                                  &GeminiHooks::agent(), &CursorHooks::agent()}) {
-    exercise(*agent, bytes, home);
+  for (const AgentHooks& agent : hookAgents()) {
+    if (agent.ownFileText == nullptr) exercise(agent, bytes, home);
   }
 }
 

@@ -44,6 +44,7 @@ class Wexlactl : public ::testing::Test {
   Args environment(const std::string& busAddress) const {
     Args env{"PATH=/usr/bin:/bin", "HOME=" + home_.path().string(), "LANG=C.UTF-8",
              "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (home_.path() / "no-system-bus").string()};
+    env.insert(env.end(), variables_.begin(), variables_.end());
     if (!busAddress.empty()) env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress);
     return env;
   }
@@ -55,17 +56,24 @@ class Wexlactl : public ::testing::Test {
   }
 
   TempDir home_;
+  Args variables_;  // more of the environment
   PrivateBus bus_ = PrivateBus::session();
   BusRecorder commands_{bus_, "dev.wexla.command"};
   std::unique_ptr<ChildProcess> app_;
 };
 using HookCommands = Wexlactl;
 
-// Each agent by the name in its hook words, and its settings file below HOME.
-const std::pair<std::string, std::string> kAgents[] = {{"claude", ".claude/settings.json"},
-                                                       {"codex", ".codex/hooks.json"},
-                                                       {"gemini", ".gemini/settings.json"},
-                                                       {"cursor", ".cursor/hooks.json"}};
+// Each agent by the name in its hook words, its file below HOME, and whether that is a file of
+// our own rather than a settings file we merge into.
+const std::tuple<std::string, std::string, bool> kAgents[] = {
+    {"claude", ".claude/settings.json", false},
+    {"codex", ".codex/hooks.json", false},
+    {"gemini", ".gemini/settings.json", false},
+    {"cursor", ".cursor/hooks.json", false},
+    {"copilot", ".copilot/hooks/wexla.json", true},
+    {"qwen", ".qwen/settings.json", false},
+    {"opencode", ".config/opencode/plugin/wexla.js", true},
+    {"kilo", ".config/kilo/plugin/wexla.js", true}};
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -75,7 +83,9 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }
 
 using FileState = std::pair<std::string, fs::file_time_type>;  // the bytes, when last written
-FileState stateOf(const fs::path& path) { return {readFile(path), fs::last_write_time(path)}; }
+FileState stateOf(const fs::path& path) {
+  return {readFile(path), fs::exists(path) ? fs::last_write_time(path) : fs::file_time_type()};
+}
 
 // Each run as the user and the application see it: the usage text stays here; heartbeat texts
 // are posted without waiting (the application never answers them); other texts wait for the
@@ -206,13 +216,21 @@ TEST_F(HookCommands, EachAgentsWholeRoad) {
   const std::string command =
       "'" + home_.path().string() + "/c\u00F4ng c\u1EE5 $HOME'\\''s/wexlactl' busy";
   const std::string inJson = Json(command).dump();
-  for (const auto& [agent, file] : kAgents) {
+  const std::string inScript = Json(tool.string()).dump(-1, ' ', true);
+  const std::string jsonCommand = inJson.substr(1, inJson.size() - 2);
+  const std::string scriptTool = inScript.substr(1, inScript.size() - 2);
+  for (const auto& [agent, file, ownFile] : kAgents) {
     SCOPED_TRACE(agent);
     const fs::path path = home_.path() / file;
     const fs::path backup = path.string() + ".wexla-backup";
     const fs::path golden = fs::path(WEXLA_FIXTURES) / "hooks" / agent;
-    const std::string fresh = replaced(readFile(golden.string() + ".json"), "$COMMAND",
-                                       inJson.substr(1, inJson.size() - 2));
+    // Both plugins are one file but for the word in their hook words.
+    const std::string extension = fs::path(file).extension().string();
+    const fs::path written =
+        golden.parent_path() / (extension == ".js" ? "plugin.js" : agent + extension);
+    const std::string fresh = replaced(
+        replaced(replaced(readFile(written), "$COMMAND", jsonCommand), "$TOOL", scriptTool),
+        "$WORD", agent);
     const std::string install = "install-" + agent + "-hooks";
     const std::string uninstall = "un" + install;
     std::string transcript;
@@ -234,22 +252,26 @@ TEST_F(HookCommands, EachAgentsWholeRoad) {
     std::optional<std::string> first;
     if (agent == "cursor") first = "";
     if (agent == "gemini") first = replaced(fresh, " || true", "");
+    // Files of ours from before the tool moved.
+    if (agent == "copilot") first = replaced(fresh, jsonCommand, "/old/wexlactl busy");
+    if (agent == "opencode") first = replaced(fresh, scriptTool, "/old/wexlactl");
     fs::remove(path);
     if (first) writeFile(path, *first);
     step({install});
     const FileState installed = stateOf(path);
-    EXPECT_EQ(installed.first + "\n", fresh);
+    EXPECT_EQ(installed.first + (ownFile ? "" : "\n"), fresh);
     std::this_thread::sleep_for(20ms);  // a rewrite would show in the modification time
     step({install, "extra", "words"});
     EXPECT_EQ(stateOf(path), installed);
     step({uninstall});
     const FileState emptied = stateOf(path);
-    EXPECT_EQ(emptied.first, agent == "cursor" ? "{\n  \"version\": 1\n}" : "{}");
+    EXPECT_EQ(emptied.first, ownFile ? "" : agent == "cursor" ? "{\n  \"version\": 1\n}" : "{}");
     std::this_thread::sleep_for(20ms);
     step({uninstall});
     EXPECT_EQ(stateOf(path), emptied);
-    EXPECT_TRUE(fs::exists(backup));
-    EXPECT_EQ(readFile(backup), first.value_or(installed.first));
+    // A file of our own goes whole, and held nothing of the person's to back up.
+    EXPECT_EQ(fs::exists(path) + fs::exists(backup), ownFile ? 0 : 2);
+    EXPECT_EQ(readFile(backup), ownFile ? "" : first.value_or(installed.first));
     EXPECT_EQ(transcript, replaced(readFile(golden.string() + ".txt"), "$HOME", home_.path()));
   }
   const ProcessResult hook = run({"-c", command}, {}, "/bin/sh");
@@ -263,10 +285,11 @@ TEST_F(HookCommands, EachAgentsWholeRoad) {
 // names the tool.
 TEST_F(HookCommands, RealisticSettingsFilesComeBackWhole) {
   int files = 0;
-  for (const auto& [agent, file] : kAgents) {
+  for (const auto& [agent, file, ownFile] : kAgents) {
     const fs::path path = home_.path() / file;
-    for (const auto& fixture :
-         fs::directory_iterator(fs::path(WEXLA_FIXTURES) / "agents" / agent)) {
+    const fs::path fixtures = fs::path(WEXLA_FIXTURES) / "agents" / agent;
+    if (!fs::exists(fixtures)) continue;
+    for (const auto& fixture : fs::directory_iterator(fixtures)) {
       SCOPED_TRACE(fixture.path().string());
       ++files;
       const std::string original = readFile(fixture.path());
@@ -347,6 +370,111 @@ TEST_F(RunCommand, TheCommandsOwnStatusAndStreams) {
     EXPECT_EQ(result.err, err);
     EXPECT_LT(result.elapsed, 3s);
   }
+}
+
+// Files Qwen Code wrote itself: our entries in them are ours, and everything else is kept, its
+// "$version" among it; a comment, which Qwen keeps and JSON cannot, is never lost.
+TEST_F(HookCommands, FilesQwenCodeWrote) {
+  const fs::path path = home_.path() / ".qwen/settings.json";
+  const std::string migrated = readFile(WEXLA_FIXTURES "/qwen/migrated-by-qwen-v4.json");
+  writeFile(path, migrated);
+  EXPECT_EQ(run({"install-qwen-hooks"}).out,
+            "Wexla hooks already installed \u2014 nothing to do.\n");
+  EXPECT_EQ(run({"uninstall-qwen-hooks"}).out,
+            "\u2713 Removed Wexla hooks (2). Restart Qwen Code to apply.\n");
+  Json mine = Json::parse(migrated);
+  mine.erase("hooks");
+  EXPECT_EQ(readFile(path), mine.dump(2));
+
+  const std::string commented = readFile(WEXLA_FIXTURES "/qwen/user-hooks-and-comment.json");
+  writeFile(path, commented);
+  for (const char* word : {"install-qwen-hooks", "uninstall-qwen-hooks"}) {
+    EXPECT_EQ(run({word}).err, path.string() +
+                                   " holds a comment (line 2, column 3), which would be lost when "
+                                   "the file is written back \u2014 refusing to modify it. Remove "
+                                   "the comments first, or add the hook by hand.\n");
+  }
+  EXPECT_EQ(readFile(path), commented);
+}
+
+// `hooks` reads each file where its agent looks (COPILOT_HOME and XDG_CONFIG_HOME honoured, a
+// settings file that is a link followed) and tells an install apart from a file it cannot read.
+// The person's own file in Copilot's hooks folder is never touched; a plugin folder that cannot
+// be written, or a folder variable that is no absolute path, fails the install with the reason.
+TEST_F(HookCommands, TheHooksWordAndWhereEachAgentLooks) {
+  const fs::path home = home_.path();
+  variables_ = {"COPILOT_HOME=" + (home / "copilot").string(),
+                "XDG_CONFIG_HOME=" + (home / "xdg").string()};
+  const std::string mine = R"({"version": 1, "hooks": {"preToolUse": []}})";
+  writeFile(home / "copilot/hooks/mine.json", mine);
+  writeFile(home / "dotfiles/qwen.json", R"({"ui": {"theme": "GitHub"}})");
+  fs::create_directories(home / ".qwen");
+  fs::create_symlink("../dotfiles/qwen.json", home / ".qwen/settings.json");
+  writeFile(home / ".gemini/settings.json", "[");
+  const ProcessResult before = run({"hooks"});
+  for (const char* agent : {"copilot", "qwen", "opencode"}) {
+    EXPECT_EQ(run({"install-" + std::string(agent) + "-hooks"}).exitStatus, 0) << agent;
+  }
+  const ProcessResult after = run({"hooks"});
+  EXPECT_EQ(after.out + after.err,
+            replaced(R"(Claude Code         $HOME/.claude/settings.json  not installed
+Codex               $HOME/.codex/hooks.json  not installed
+Gemini CLI          $HOME/.gemini/settings.json  cannot be read: $HOME/.gemini/settings.json is not valid JSON (line 1, column 2: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal). Nothing was changed.
+Cursor              $HOME/.cursor/hooks.json  not installed
+GitHub Copilot CLI  $HOME/copilot/hooks/wexla.json  installed
+Qwen Code           $HOME/.qwen/settings.json  installed
+opencode            $HOME/xdg/opencode/plugin/wexla.js  installed
+Kilo Code           $HOME/xdg/kilo/plugin/wexla.js  not installed
+)",
+                     "$HOME", home.string()));
+  EXPECT_EQ(before.out, replaced(after.out, "  installed\n", "  not installed\n"));
+  EXPECT_EQ(after.exitStatus, 0);
+  EXPECT_TRUE(fs::is_symlink(home / ".qwen/settings.json"));
+  EXPECT_TRUE(Json::parse(readFile(home / "dotfiles/qwen.json")).contains("hooks"));
+
+  // Permission bits do not stop root: the tool then runs as nobody, in a home it may enter.
+  const fs::path plugins = home / "xdg/kilo/plugin";
+  fs::create_directories(plugins);
+  fs::permissions(plugins, fs::perms(0555));
+  fs::permissions(home, fs::perms(0755));
+  Args asSomeone{"install-kilo-hooks"};
+  if (::geteuid() == 0) {
+    asSomeone = {"--reuid=65534", "--regid=65534", "--clear-groups", WEXLACTL_PATH, asSomeone[0]};
+  }
+  const ProcessResult refused =
+      run(asSomeone, {}, ::geteuid() == 0 ? "/usr/bin/setpriv" : WEXLACTL_PATH);
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_NE(refused.err.find("Permission denied"), std::string::npos) << refused.err;
+  EXPECT_TRUE(fs::is_empty(plugins));
+
+  EXPECT_EQ(run({"uninstall-copilot-hooks"}).exitStatus, 0);
+  EXPECT_EQ(readFile(home / "copilot/hooks/mine.json"), mine);
+  EXPECT_EQ(std::distance(fs::directory_iterator(home / "copilot/hooks"), {}), 1);
+
+  // A relative folder would be the current directory's: where the tool runs, not the agent.
+  variables_.push_back("QWEN_HOME=qwen");
+  EXPECT_EQ(run({"install-qwen-hooks"}).err,
+            "QWEN_HOME is set to \"qwen\", which is not an absolute path \u2014 refusing to guess "
+            "where Qwen Code looks. Set it to an absolute path, or unset it.\n");
+}
+
+// The plugin as the agents load it: an ES module that node accepts, whose handlers start the
+// tool (its path written as a script's string, whatever characters it holds) without waiting.
+TEST_F(HookCommands, ThePluginStartsTheHeartbeat) {
+  if (run({"-c", "command -v node"}, {}, "/bin/sh").exitStatus != 0) {
+    GTEST_SKIP() << "node is not installed";
+  }
+  const fs::path tool = home_.path() / "a \"b\" \\c\u00F4 'd'" / "wexlactl";
+  fs::create_directories(tool.parent_path());
+  fs::copy_file(WEXLACTL_PATH, tool);
+  ASSERT_EQ(run({"install-opencode-hooks"}, {}, tool).exitStatus, 0);
+  const fs::path module = home_.path() / "plugin.mjs";
+  fs::copy_file(home_.path() / ".config/opencode/plugin/wexla.js", module);
+  const ProcessResult node = run({"-c", "node --check \"$0\" && node \"$1\" \"$0\"",
+                                  module.string(), WEXLA_FIXTURES "/hooks/load-plugin.mjs"},
+                                 {}, "/bin/sh");
+  EXPECT_EQ(node.exitStatus, 0) << node.err;
+  EXPECT_EQ(commands_.texts(2, 10s), (Args{"busy", "busy"}));
 }
 
 }  // namespace
