@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -60,10 +61,26 @@ bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds 
 
 PrivateBus PrivateBus::session() { return PrivateBus({"--session"}); }
 
+PrivateBus PrivateBus::slowSession(const std::filesystem::path& directory,
+                                   std::size_t maxIncomingBytes) {
+  const auto path = directory / "slow-session-bus.conf";
+  std::ofstream(path) << "<busconfig><type>session</type><listen>unix:path="
+                      << (directory / "session_bus_socket").string()
+                      << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                         "send_destination=\"*\" eavesdrop=\"true\"/><allow "
+                         "eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                         "<limit name=\"max_incoming_bytes\">"
+                      << maxIncomingBytes << "</limit></busconfig>\n";
+  return PrivateBus({"--config-file=" + path.string()});
+}
+
 PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory, HelperPolicy helper) {
   std::ifstream in(WEXLA_SYSTEM_BUS_TEMPLATE);
   std::string config{std::istreambuf_iterator<char>(in), {}};
   std::string includes;
+  if (helper == HelperPolicy::ownerOnly) {
+    includes = "<policy context=\"default\"><allow own=\"dev.wexla.helper\"/></policy>";
+  }
   if (helper == HelperPolicy::included) {
     includes = "<include>" WEXLA_HELPER_POLICY "</include>";
     if (::getuid() != 0) {
@@ -79,6 +96,25 @@ PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory, Helper
   const auto path = directory / "system-bus.conf";
   std::ofstream(path) << config;
   return PrivateBus({"--config-file=" + path.string()});
+}
+
+std::string nameOwnedBy(sd_bus* bus, pid_t pid) {
+  char** names = nullptr;
+  if (sd_bus_list_names(bus, &names, nullptr) < 0) return "";
+  std::string found;
+  for (char** name = names; *name != nullptr; ++name) {
+    sd_bus_creds* creds = nullptr;
+    pid_t owner = 0;
+    if (found.empty() && **name == ':' &&
+        sd_bus_get_name_creds(bus, *name, SD_BUS_CREDS_PID, &creds) >= 0 &&
+        sd_bus_creds_get_pid(creds, &owner) >= 0 && owner == pid) {
+      found = *name;
+    }
+    sd_bus_creds_unref(creds);
+    std::free(*name);
+  }
+  std::free(names);
+  return found;
 }
 
 BusRecorder::BusRecorder(const PrivateBus& bus, const std::string& name) : bus_(bus.connect()) {

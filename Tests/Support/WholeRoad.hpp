@@ -29,8 +29,7 @@ class WholeRoad : public ::testing::Test {
   // The buses, the stand-ins and the helper; the application is started apart.
   void startRoad() {
     session_ = std::make_unique<PrivateBus>(PrivateBus::session());
-    system_ = std::make_unique<PrivateBus>(
-        PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
+    system_ = std::make_unique<PrivateBus>(PrivateBus::systemLike(dir_.path(), policy_));
     startSystemServices();
     startHelper();
   }
@@ -50,8 +49,8 @@ class WholeRoad : public ::testing::Test {
   }
 
   // Posts command texts as wexlactl would, without waiting: as fast as a flood comes.
-  void post(const std::vector<std::string>& texts) const {
-    const sd::Bus bus = session_->connect();
+  void post(const std::vector<std::string>& texts, const PrivateBus* to = nullptr) const {
+    const sd::Bus bus = (to != nullptr ? *to : *session_).connect();
     ASSERT_TRUE(bus);
     for (const std::string& text : texts) {
       ASSERT_GE(sd_bus_emit_signal(bus.get(), "/dev/wexla/DistributedNotificationCenter",
@@ -114,6 +113,7 @@ class WholeRoad : public ::testing::Test {
     return "released Wexla " + std::to_string(helper.pid());
   }
 
+  PrivateBus::HelperPolicy policy_ = PrivateBus::HelperPolicy::included;
   TempDir dir_;
   std::unique_ptr<PrivateBus> session_;
   std::unique_ptr<PrivateBus> system_;

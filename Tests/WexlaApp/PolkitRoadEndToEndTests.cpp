@@ -5,6 +5,7 @@
 // stand-in. CTest lists the variant that did not run as skipped.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,9 @@ namespace fs = std::filesystem;
 const std::string kPolkitd = "/usr/lib/polkit-1/polkitd";
 const std::string kOn = "on — giữ máy thức tới khi tắt / holding until off";
 const std::string kRefused = " ⚠ helper từ chối ứng dụng này / the helper refused this application";
+const std::string kUnchecked =
+    " ⚠ helper chưa kiểm tra được quyền — đang thử lại / the helper could not check permission — "
+    "retrying";
 
 class PolkitRoad : public ::testing::TestWithParam<std::string> {
  protected:
@@ -109,6 +113,22 @@ TEST_P(PolkitRoad, RefusedThenGrantedTheApplicationHoldsAtItsNextTryWithoutARest
   EXPECT_EQ(logind_->readLine(35s),
             "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helper_->pid()));
   EXPECT_EQ(wexlactl("status"), kOn + "\n");
+}
+
+// polkit frozen: the helper gets no answer, which is no refusal, and the status says so.
+TEST_P(PolkitRoad, WithPolkitFrozenTheStatusSaysPermissionCouldNotBeChecked) {
+  polkit_->signal(SIGSTOP);
+  std::string status;
+  for (auto until = std::chrono::steady_clock::now() + 10s;
+       status != kOn + kUnchecked + "\n" && std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(200ms)) {
+    status = wexlactl(status.empty() ? "on" : "status");
+  }
+  EXPECT_EQ(status, kOn + kUnchecked + "\n");
+  EXPECT_TRUE(wexlactl("status json")
+                  .ends_with(R"("helper": "unchecked"})"
+                             "\n"));
+  polkit_->signal(SIGCONT);
 }
 
 INSTANTIATE_TEST_SUITE_P(, PolkitRoad, ::testing::Values("Polkitd", "StandIn"),
