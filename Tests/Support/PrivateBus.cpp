@@ -117,6 +117,19 @@ std::string nameOwnedBy(sd_bus* bus, pid_t pid) {
   return found;
 }
 
+bool forgeNameLeft(sd_bus* bus, const std::string& to, const std::string& name,
+                   const std::string& owner) {
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_signal(bus, &raw, "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                "NameOwnerChanged") < 0) {
+    return false;
+  }
+  const sd::Message forged(raw);
+  return sd_bus_message_set_destination(raw, to.c_str()) >= 0 &&
+         sd_bus_message_append(raw, "sss", name.c_str(), owner.c_str(), "") >= 0 &&
+         sd_bus_send(bus, raw, nullptr) >= 0 && sd_bus_flush(bus) >= 0;
+}
+
 BusRecorder::BusRecorder(const PrivateBus& bus, const std::string& name) : bus_(bus.connect()) {
   const std::string rule =
       "type='signal',path='/dev/wexla/DistributedNotificationCenter',interface='dev.wexla."

@@ -49,6 +49,9 @@ class PrivateBus {
 
 // The unique name of the connection process `pid` has on `bus`; "" when there is none.
 std::string nameOwnedBy(sd_bus* bus, pid_t pid);
+// Sends `to` alone, from `bus`, as any peer can, the bus's signal that `name` left `owner`.
+bool forgeNameLeft(sd_bus* bus, const std::string& to, const std::string& name,
+                   const std::string& owner);
 
 // Records the texts of the notifications of one name (the command texts, or the replies) that
 // cross a session bus, as any program on that bus could see them.

@@ -120,15 +120,7 @@ TEST_F(WholeRoad, AForgedSignalOfTheHelperLeavingChangesNothing) {
   const std::string helper = nameOwnedBy(forger.get(), helper_->pid()),
                     app = nameOwnedBy(forger.get(), app_->pid());
   ASSERT_FALSE(helper.empty() || app.empty());
-  sd_bus_message* raw = nullptr;
-  ASSERT_GE(sd_bus_message_new_signal(forger.get(), &raw, "/org/freedesktop/DBus",
-                                      "org.freedesktop.DBus", "NameOwnerChanged"),
-            0);
-  const sd::Message forged(raw);
-  ASSERT_GE(sd_bus_message_set_destination(raw, app.c_str()), 0);
-  ASSERT_GE(sd_bus_message_append(raw, "sss", "dev.wexla.helper", helper.c_str(), ""), 0);
-  ASSERT_GE(sd_bus_send(forger.get(), raw, nullptr), 0);
-  ASSERT_GE(sd_bus_flush(forger.get()), 0);
+  ASSERT_TRUE(forgeNameLeft(forger.get(), app, "dev.wexla.helper", helper));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(wexlactl({"status"}), kOnLine + "\n");
   EXPECT_EQ(logind_->readLine(1s), std::nullopt);

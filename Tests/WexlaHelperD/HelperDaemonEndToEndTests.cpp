@@ -27,19 +27,6 @@ std::string uniqueName(const sd::Bus& bus) {
   return name;
 }
 
-// Sends a signal to the helper alone, as any peer on the bus can: that `gone` left the bus.
-void forgeLeaving(sd_bus* from, const std::string& gone) {
-  sd_bus_message* raw = nullptr;
-  ASSERT_GE(sd_bus_message_new_signal(from, &raw, "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                      "NameOwnerChanged"),
-            0);
-  const sd::Message forged(raw);
-  ASSERT_GE(sd_bus_message_set_destination(raw, "dev.wexla.helper"), 0);
-  ASSERT_GE(sd_bus_message_append(raw, "sss", gone.c_str(), gone.c_str(), ""), 0);
-  ASSERT_GE(sd_bus_send(from, raw, nullptr), 0);
-  ASSERT_GE(sd_bus_flush(from), 0);
-}
-
 // Besides the test's client: another that polkit lets in, one that only ever heartbeats, callers
 // it refuses, one it lets in after 10 s (past the helper's limit of 5 s), one that leaves before
 // polkit lets it in after 2 s.
@@ -130,7 +117,8 @@ TEST_F(HelperDaemon, EachCallerHoldsOnItsOwnAndOnlyAPlainYesInTimeLetsItIn) {
   EXPECT_EQ(call("SetDisableSleep", false, other_.get()), "true");
   EXPECT_EQ(call("CurrentDisableSleep", false, other_.get()), "false");
   // Anybody may say that the client left; only the bus is believed.
-  forgeLeaving(other_.get(), uniqueName(client_));
+  ASSERT_TRUE(
+      forgeNameLeft(other_.get(), "dev.wexla.helper", uniqueName(client_), uniqueName(client_)));
   EXPECT_EQ(logind_->readLine(1s), std::nullopt) << "a forged signal ended the client's hold";
   EXPECT_EQ(call("CurrentDisableSleep"), "true");
   // Asked about at every call: a refusal is never kept. No answer is no refusal.
