@@ -48,17 +48,19 @@ class WholeRoad : public ::testing::Test {
     return std::make_unique<ChildProcess>(argv, environment());
   }
 
-  // Posts command texts as wexlactl would, without waiting: as fast as a flood comes.
-  void post(const std::vector<std::string>& texts, const PrivateBus* to = nullptr) const {
-    const sd::Bus bus = (to != nullptr ? *to : *session_).connect();
+  // Posts command texts as wexlactl would, without waiting: as fast as a flood comes. Through
+  // `via`, kept open by the caller, or a connection of its own to the session bus.
+  void post(const std::vector<std::string>& texts, sd_bus* via = nullptr) const {
+    const sd::Bus own = via != nullptr ? nullptr : session_->connect();
+    sd_bus* bus = via != nullptr ? via : own.get();
     ASSERT_TRUE(bus);
     for (const std::string& text : texts) {
-      ASSERT_GE(sd_bus_emit_signal(bus.get(), "/dev/wexla/DistributedNotificationCenter",
+      ASSERT_GE(sd_bus_emit_signal(bus, "/dev/wexla/DistributedNotificationCenter",
                                    "dev.wexla.DistributedNotificationCenter", "Notification", "ss",
                                    "dev.wexla.command", text.c_str()),
                 0);
     }
-    ASSERT_GE(sd_bus_flush(bus.get()), 0);
+    ASSERT_GE(sd_bus_flush(bus), 0);
   }
 
   // Posts a flood and waits until its replies stop coming, so none is taken for a later one's.

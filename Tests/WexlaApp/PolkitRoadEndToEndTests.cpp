@@ -93,6 +93,17 @@ class PolkitRoad : public ::testing::TestWithParam<std::string> {
     fs::rename(rules_ / "new", rules_ / (real() ? "50-wexla-test.rules" : "answer"));
   }
 
+  // "on" once the application answers, then the status until it reads `expected`, 10 s at most.
+  std::string holdUntil(const std::string& expected) const {
+    std::string status;
+    for (auto until = std::chrono::steady_clock::now() + 10s;
+         status != expected && std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(200ms)) {
+      status = wexlactl(status.empty() ? "on" : "status");
+    }
+    return status;
+  }
+
   TempDir dir_;
   const fs::path rules_ = dir_.path() / "rules";
   std::vector<std::string> asUser_, env_{"PATH=/usr/bin:/bin"};
@@ -101,13 +112,7 @@ class PolkitRoad : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(PolkitRoad, RefusedThenGrantedTheApplicationHoldsAtItsNextTryWithoutARestart) {
-  std::string status;
-  for (auto until = std::chrono::steady_clock::now() + 10s;
-       status != kOn + kRefused + "\n" && std::chrono::steady_clock::now() < until;
-       std::this_thread::sleep_for(200ms)) {
-    status = wexlactl(status.empty() ? "on" : "status");
-  }
-  ASSERT_EQ(status, kOn + kRefused + "\n");
+  ASSERT_EQ(holdUntil(kOn + kRefused + "\n"), kOn + kRefused + "\n");
 
   grant("authorized");
   EXPECT_EQ(logind_->readLine(35s),
@@ -118,13 +123,7 @@ TEST_P(PolkitRoad, RefusedThenGrantedTheApplicationHoldsAtItsNextTryWithoutARest
 // polkit frozen: the helper gets no answer, which is no refusal, and the status says so.
 TEST_P(PolkitRoad, WithPolkitFrozenTheStatusSaysPermissionCouldNotBeChecked) {
   polkit_->signal(SIGSTOP);
-  std::string status;
-  for (auto until = std::chrono::steady_clock::now() + 10s;
-       status != kOn + kUnchecked + "\n" && std::chrono::steady_clock::now() < until;
-       std::this_thread::sleep_for(200ms)) {
-    status = wexlactl(status.empty() ? "on" : "status");
-  }
-  EXPECT_EQ(status, kOn + kUnchecked + "\n");
+  EXPECT_EQ(holdUntil(kOn + kUnchecked + "\n"), kOn + kUnchecked + "\n");
   EXPECT_TRUE(wexlactl("status json")
                   .ends_with(R"("helper": "unchecked"})"
                              "\n"));

@@ -23,9 +23,14 @@ constexpr std::int64_t kCallLimitNanos =
     std::chrono::nanoseconds(HelperConnection::kCallLimit).count();
 
 // An interruption is a helper that went away (crashed, restarted), never a refusal: the
-// listener turns a peer away by invalidating its connection.
+// listener turns a peer away by invalidating its connection, or from macOS 13 by its code
+// signing requirement.
 bool connectionRejected(NSError* error) {
-  return [error.domain isEqualToString:NSCocoaErrorDomain] && error.code == NSXPCConnectionInvalid;
+  if (![error.domain isEqualToString:NSCocoaErrorDomain]) return false;
+  if (@available(macOS 13.0, *)) {
+    if (error.code == NSXPCConnectionCodeSigningRequirementFailure) return true;
+  }
+  return error.code == NSXPCConnectionInvalid;
 }
 
 }  // namespace
