@@ -71,6 +71,10 @@ TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
   const ProcessResult second = runProcess({WEXLA_APP_PATH}, environment(), 5s);
   EXPECT_EQ(second.exitStatus, 1);
   EXPECT_EQ(second.err, "Wexla is already running\n");
+  // Its options are answered before anything starts: no second application tries the bus.
+  for (const auto& [option, status] : {std::pair{"--help", 0}, {"--version", 0}, {"-x", 2}}) {
+    EXPECT_EQ(runProcess({WEXLA_APP_PATH, option}, environment(), 5s).exitStatus, status) << option;
+  }
 
   // Stopping the application lets go at once.
   app_->signal(SIGTERM);
