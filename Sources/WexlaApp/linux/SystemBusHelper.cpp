@@ -1,7 +1,6 @@
 #include "SystemBusHelper.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "BusSender.hpp"
