@@ -3,7 +3,6 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -96,25 +95,6 @@ PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory, Helper
   const auto path = directory / "system-bus.conf";
   std::ofstream(path) << config;
   return PrivateBus({"--config-file=" + path.string()});
-}
-
-std::string nameOwnedBy(sd_bus* bus, pid_t pid) {
-  char** names = nullptr;
-  if (sd_bus_list_names(bus, &names, nullptr) < 0) return "";
-  std::string found;
-  for (char** name = names; *name != nullptr; ++name) {
-    sd_bus_creds* creds = nullptr;
-    pid_t owner = 0;
-    if (found.empty() && **name == ':' &&
-        sd_bus_get_name_creds(bus, *name, SD_BUS_CREDS_PID, &creds) >= 0 &&
-        sd_bus_creds_get_pid(creds, &owner) >= 0 && owner == pid) {
-      found = *name;
-    }
-    sd_bus_creds_unref(creds);
-    std::free(*name);
-  }
-  std::free(names);
-  return found;
 }
 
 bool forgeNameLeft(sd_bus* bus, const std::string& to, const std::string& name,

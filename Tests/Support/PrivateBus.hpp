@@ -47,8 +47,6 @@ class PrivateBus {
   std::string address_;
 };
 
-// The unique name of the connection process `pid` has on `bus`; "" when there is none.
-std::string nameOwnedBy(sd_bus* bus, pid_t pid);
 // Sends `to` alone, from `bus`, as any peer can, the bus's signal that `name` left `owner`.
 bool forgeNameLeft(sd_bus* bus, const std::string& to, const std::string& name,
                    const std::string& owner);

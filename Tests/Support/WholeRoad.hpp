@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ChildProcess.hpp"
@@ -106,6 +107,17 @@ class WholeRoad : public ::testing::Test {
         runProcess(argv, {"DBUS_SESSION_BUS_ADDRESS=" + session_->address()}, 10s);
     EXPECT_EQ(result.err, "");
     return result.out;
+  }
+
+  // The status line once it reads `expected`, or the last one at the limit.
+  std::string statusUntil(const std::string& expected, std::chrono::milliseconds limit) const {
+    std::string status;
+    for (const auto until = std::chrono::steady_clock::now() + limit;
+         status != expected && std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(100ms)) {
+      status = wexlactl({"status"});
+    }
+    return status;
   }
 
   std::string lockedBy(const ChildProcess& helper) const {
