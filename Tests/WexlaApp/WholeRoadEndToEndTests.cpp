@@ -36,6 +36,9 @@ constexpr std::size_t kHugeText = 134'217'478;
 #endif
 
 const std::string kOnLine = "on — giữ máy thức tới khi tắt / holding until off";
+const std::string kUnchecked =
+    " ⚠ helper chưa kiểm tra được quyền — đang thử lại / the helper could not check permission — "
+    "retrying";
 const std::string kUnreachable =
     " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
 
@@ -104,6 +107,14 @@ TEST_F(WholeRoad, TheApplicationWarnsWhileTheHelperIsGoneAndHoldsAgainWhenItIsBa
   EXPECT_EQ(logind_->readLine(5s), lockedBy(*helper_));
   EXPECT_LT(SteadyClock::now() - back, 2s);
   EXPECT_EQ(wexlactl({"status"}), kOnLine + "\n");
+
+  // polkit frozen: the helper gets no answer about a new hold, and that is no refusal.
+  EXPECT_EQ(wexlactl({"off"}), "off — không giữ máy thức / not holding\n");
+  polkit_->signal(SIGSTOP);
+  EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
+  EXPECT_EQ(statusUntil(kOnLine + kUnchecked + "\n", 8s), kOnLine + kUnchecked + "\n");
+  EXPECT_TRUE(wexlactl({"status", "json"}).ends_with("\"helper\": \"unchecked\"}\n"));
+  polkit_->signal(SIGCONT);
 }
 
 // A restarted system bus is reached again at its address, as on a real system.
