@@ -78,6 +78,11 @@ void Application::helperLost(const Now& now) {
   report();
 }
 
+void Application::helperBack(const Now& now) {
+  link_.returned(now.boot);
+  report();
+}
+
 void Application::quit() { link_.releaseBeforeExit(); }
 
 std::string Application::statusLine(const Now& now) const {

@@ -60,6 +60,8 @@ class Application {
   void processEnded(std::int32_t pid, const Now& now);
   // The helper went away: it left the bus, or its connection was interrupted.
   void helperLost(const Now& now);
+  // The helper is there again: a hold waiting to retry asks at once.
+  void helperBack(const Now& now);
   // On the way out (a signal, logging out, Quit): releases the helper, bounded.
   void quit();
 

@@ -53,6 +53,12 @@ void HelperLink::lost(Instant now) {
   fail(HelperAnswer::unreachable, now);
 }
 
+void HelperLink::returned(Instant now) {
+  if (state_ == LinkState::idle || state_ == LinkState::held || !retryAt_) return;
+  retryAt_ = now;
+  tick(now);
+}
+
 void HelperLink::releaseBeforeExit() {
   // A hold whose first request is still under way may be granted yet: let go of it too.
   const bool asked = state_ != LinkState::idle || (set_ && set_->on);
@@ -84,6 +90,10 @@ void HelperLink::fail(HelperAnswer answer, Instant now) {
     case HelperAnswer::unreachable:
       retryAt_ = now + kRetryAfterFailure;
       enter(LinkState::unreachable);
+      break;
+    case HelperAnswer::unchecked:
+      retryAt_ = now + kRetryAfterFailure;
+      enter(LinkState::unchecked);
       break;
     case HelperAnswer::yes:
     case HelperAnswer::no:

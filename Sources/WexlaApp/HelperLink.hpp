@@ -11,10 +11,11 @@
 
 namespace wexla::app {
 
-// What the helper said to one call: its Boolean, or why there was none. `busy`: the call could
-// not be made this time for a local reason (the bus's limit of calls under way), which says
-// nothing of the helper: try again soon.
-enum class HelperAnswer { yes, no, unreachable, refused, busy };
+// What the helper said to one call: its Boolean, or why there was none. `unchecked`: the helper
+// could not get an answer about this application from the system's authority (not running, too
+// slow), which is no refusal. `busy`: the call could not be made this time for a local reason
+// (the bus's limit of calls under way), which says nothing of the helper: try again soon.
+enum class HelperAnswer { yes, no, unreachable, refused, unchecked, busy };
 
 // The application's side of the helper's three calls. Every call returns at once; its reply
 // runs later on the application's loop, exactly once, with the time it arrived.
@@ -56,7 +57,7 @@ class OnceReply {
 // Where the link stands. `pending`: the first request of a hold has not been answered yet.
 // `released`: the helper let go by itself (battery floor, heat, its own restart) or could not
 // hold.
-enum class LinkState { idle, pending, held, released, unreachable, refused };
+enum class LinkState { idle, pending, held, released, unreachable, refused, unchecked };
 
 // Keeps the helper holding the machine while the application has a hold: engages when a hold
 // begins, heartbeats every 5 s, checks the live setting every 15 s, retries after 30 s when the
@@ -82,6 +83,9 @@ class HelperLink {
   void tick(Instant now);
   // The helper went away (left the bus, the connection was interrupted).
   void lost(Instant now);
+  // The helper is there again (its name has an owner again, the connection answers again): a
+  // hold that waits to retry asks now.
+  void returned(Instant now);
   // Releases, bounded, unless nothing was ever asked of the helper since the last release.
   void releaseBeforeExit();
 

@@ -39,6 +39,9 @@ LinkTexts textsOf(LinkState link) {
     case LinkState::refused:
       return {"refused", "helper từ chối ứng dụng này / the helper refused this application",
               "the helper refused this application; retrying every 30 seconds"};
+    case LinkState::unchecked:
+      return {"unchecked", "helper chưa kiểm tra được quyền — đang thử lại / the helper could not check permission — retrying",
+              "the helper got no answer on this application's permission; retrying every 30 seconds"};
   }
   return {};  // not reached: every state is named above, and the compiler checks it
 }

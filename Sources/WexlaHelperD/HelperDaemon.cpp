@@ -1,5 +1,6 @@
 #include "HelperDaemon.hpp"
 
+#include <cstdio>
 #include <mutex>
 #include <utility>
 
@@ -33,6 +34,18 @@ std::string releasedMessage(kit::ReleaseReason reason) {
   return "released: the last caller holding it left";
 }
 
+std::optional<int> answerOptions(int argc, const char* const* argv) {
+  if (argc < 2) return std::nullopt;
+  const std::string_view word = argv[1];
+  if (word == "--version") {
+    std::printf("wexla_helper %s\n", WEXLA_VERSION);
+    return 0;
+  }
+  const bool help = word == "--help" || word == "-h";
+  std::fputs(std::string(kUsage).c_str(), help ? stdout : stderr);
+  return help ? 0 : 2;
+}
+
 HelperService::HelperService(kit::ClosedLidController& controller, Log& log,
                              BackendFactory freshBackend, Clock clock)
     : controller_(controller),
@@ -52,7 +65,9 @@ bool HelperService::heartbeat(const kit::CallerID& caller) {
   return true;
 }
 
-bool HelperService::currentDisableSleep() const { return freshBackend_()->isDisableSleepOn(); }
+bool HelperService::currentDisableSleep(const kit::CallerID& caller) const {
+  return holds(caller) && freshBackend_()->isDisableSleepOn();
+}
 
 void HelperService::callerLeft(const kit::CallerID& caller) {
   if (controller_.callerLeft(caller, clock_())) {

@@ -31,6 +31,17 @@ inline constexpr std::int64_t kHardBatteryFloorPercent = 5;
 inline constexpr std::string_view kStartedMessage = "helper started; boot reconciliation done";
 inline constexpr std::string_view kRejectedMessage = "rejected XPC peer (signature mismatch)";
 inline constexpr std::string_view kStoppingMessage = "released: stopping";
+// Without the bus nobody can reach the helper: it ends with a failure, so that it is started again.
+inline constexpr std::string_view kLostBusMessage = "stopping: the connection to the bus was lost";
+
+// What `wexla_helper --help` prints; an unknown option prints it on standard error.
+inline constexpr std::string_view kUsage =
+    "usage: wexla_helper [--help | --version]\n"
+    "The Wexla helper: keeps the machine awake for the Wexla application while it holds, and lets\n"
+    "go when its heartbeats stop, on low battery and under heat. The system starts it.\n";
+// The answer to the command line when it is not a plain start: the exit status, after printing
+// the usage or the version (0), or the usage on standard error (2). Nothing is started.
+std::optional<int> answerOptions(int argc, const char* const* argv);
 // "setDisableSleep(true) -> false": the requested value, then the result.
 std::string setDisableSleepMessage(bool requested, bool result);
 // The refusal line standing for `refusals` refusals: the platform's `refusal`, followed by
@@ -61,8 +72,9 @@ class HelperService {
 
   bool setDisableSleep(const kit::CallerID& caller, bool on);
   bool heartbeat(const kit::CallerID& caller);
-  // The machine's live setting, from a fresh backend: not what the controller believes.
-  bool currentDisableSleep() const;
+  // Whether the caller holds and the machine's live setting, read from a fresh backend, is on:
+  // what the controller believes is not enough, and another caller's hold is not this one's.
+  bool currentDisableSleep(const kit::CallerID& caller) const;
   // The caller's connection is gone: its hold ends with it.
   void callerLeft(const kit::CallerID& caller);
   // Whether the caller holds now, with fresh heartbeats.
@@ -118,9 +130,10 @@ class Platform {
   virtual void startTimer(std::chrono::seconds interval, std::function<void()> tick) = 0;
   // Starts taking requests for the delegate's service; the delegate outlives the listener.
   virtual void startListener(ListenerDelegate& delegate) = 0;
-  // Serves the queue. Asked to stop (SIGTERM), it runs `stopping` on the queue and ends the
-  // process with status 0; it returns non-zero when the loop fails or the connection the
-  // requests come over is lost, so that the service manager starts the daemon again.
+  // Serves the queue. Asked to stop (SIGTERM, SIGINT, SIGHUP), it runs `stopping` on the queue
+  // and ends the process with status 0; it returns non-zero, after logging why, when the loop
+  // fails or the connection the requests come over is lost, so that the service manager starts
+  // the daemon again.
   virtual int runForever(std::function<void()> stopping) = 0;
 };
 

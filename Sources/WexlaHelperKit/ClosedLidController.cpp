@@ -30,7 +30,7 @@ bool ClosedLidController::requestRelease(const CallerID& caller, TimePoint now) 
 }
 
 void ClosedLidController::heartbeat(const CallerID& caller, TimePoint now) {
-  heartbeats_[caller] = now;
+  if (holds(caller, now)) heartbeats_[caller] = now;
 }
 
 bool ClosedLidController::callerLeft(const CallerID& caller, TimePoint now) {

@@ -36,6 +36,8 @@ class ClosedLidController {
   // Ends the caller's hold. The setting goes off only when no other caller holds; when that
   // fails, nothing changes.
   bool requestRelease(const CallerID& caller, TimePoint now);
+  // Refreshes the caller's hold while it lasts; never begins one, nor brings back one whose
+  // heartbeats already stopped.
   void heartbeat(const CallerID& caller, TimePoint now);
   // The caller is gone: its hold ends, and with the last hold the setting. True when that let
   // go of the setting.

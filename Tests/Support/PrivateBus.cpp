@@ -60,10 +60,26 @@ bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds 
 
 PrivateBus PrivateBus::session() { return PrivateBus({"--session"}); }
 
+PrivateBus PrivateBus::slowSession(const std::filesystem::path& directory,
+                                   std::size_t maxIncomingBytes) {
+  const auto path = directory / "slow-session-bus.conf";
+  std::ofstream(path) << "<busconfig><type>session</type><listen>unix:path="
+                      << (directory / "session_bus_socket").string()
+                      << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                         "send_destination=\"*\" eavesdrop=\"true\"/><allow "
+                         "eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                         "<limit name=\"max_incoming_bytes\">"
+                      << maxIncomingBytes << "</limit></busconfig>\n";
+  return PrivateBus({"--config-file=" + path.string()});
+}
+
 PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory, HelperPolicy helper) {
   std::ifstream in(WEXLA_SYSTEM_BUS_TEMPLATE);
   std::string config{std::istreambuf_iterator<char>(in), {}};
   std::string includes;
+  if (helper == HelperPolicy::ownerOnly) {
+    includes = "<policy context=\"default\"><allow own=\"dev.wexla.helper\"/></policy>";
+  }
   if (helper == HelperPolicy::included) {
     includes = "<include>" WEXLA_HELPER_POLICY "</include>";
     if (::getuid() != 0) {
@@ -79,6 +95,19 @@ PrivateBus PrivateBus::systemLike(const std::filesystem::path& directory, Helper
   const auto path = directory / "system-bus.conf";
   std::ofstream(path) << config;
   return PrivateBus({"--config-file=" + path.string()});
+}
+
+bool forgeNameLeft(sd_bus* bus, const std::string& to, const std::string& name,
+                   const std::string& owner) {
+  sd_bus_message* raw = nullptr;
+  if (sd_bus_message_new_signal(bus, &raw, "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                "NameOwnerChanged") < 0) {
+    return false;
+  }
+  const sd::Message forged(raw);
+  return sd_bus_message_set_destination(raw, to.c_str()) >= 0 &&
+         sd_bus_message_append(raw, "sss", name.c_str(), owner.c_str(), "") >= 0 &&
+         sd_bus_send(bus, raw, nullptr) >= 0 && sd_bus_flush(bus) >= 0;
 }
 
 BusRecorder::BusRecorder(const PrivateBus& bus, const std::string& name) : bus_(bus.connect()) {

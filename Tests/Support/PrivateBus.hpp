@@ -16,11 +16,16 @@ class PrivateBus {
  public:
   // A session bus.
   static PrivateBus session();
+  // A session bus that stops reading from a connection while more than `maxIncomingBytes` of
+  // what it sent wait to be taken by a reader; its configuration goes into `directory`.
+  static PrivateBus slowSession(const std::filesystem::path& directory,
+                                std::size_t maxIncomingBytes);
   // A bus configured like the system bus, denying by default, that lets the test's stand-ins
   // for polkit and logind own their names; its configuration goes into `directory`. With the
   // helper's policy it includes the project's policy file, and since that lets only root
-  // provide the helper, any other user running the test gets leave to.
-  enum class HelperPolicy { none, included };
+  // provide the helper, any other user running the test gets leave to. `ownerOnly`: the helper
+  // may own its name, and nobody may call it.
+  enum class HelperPolicy { none, included, ownerOnly };
   static PrivateBus systemLike(const std::filesystem::path& directory,
                                HelperPolicy helper = HelperPolicy::none);
 
@@ -41,6 +46,10 @@ class PrivateBus {
   std::unique_ptr<ChildProcess> daemon_;
   std::string address_;
 };
+
+// Sends `to` alone, from `bus`, as any peer can, the bus's signal that `name` left `owner`.
+bool forgeNameLeft(sd_bus* bus, const std::string& to, const std::string& name,
+                   const std::string& owner);
 
 // Records the texts of the notifications of one name (the command texts, or the replies) that
 // cross a session bus, as any program on that bus could see them.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ChildProcess.hpp"
@@ -29,8 +30,7 @@ class WholeRoad : public ::testing::Test {
   // The buses, the stand-ins and the helper; the application is started apart.
   void startRoad() {
     session_ = std::make_unique<PrivateBus>(PrivateBus::session());
-    system_ = std::make_unique<PrivateBus>(
-        PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
+    system_ = std::make_unique<PrivateBus>(PrivateBus::systemLike(dir_.path(), policy_));
     startSystemServices();
     startHelper();
   }
@@ -49,17 +49,19 @@ class WholeRoad : public ::testing::Test {
     return std::make_unique<ChildProcess>(argv, environment());
   }
 
-  // Posts command texts as wexlactl would, without waiting: as fast as a flood comes.
-  void post(const std::vector<std::string>& texts) const {
-    const sd::Bus bus = session_->connect();
+  // Posts command texts as wexlactl would, without waiting: as fast as a flood comes. Through
+  // `via`, kept open by the caller, or a connection of its own to the session bus.
+  void post(const std::vector<std::string>& texts, sd_bus* via = nullptr) const {
+    const sd::Bus own = via != nullptr ? nullptr : session_->connect();
+    sd_bus* bus = via != nullptr ? via : own.get();
     ASSERT_TRUE(bus);
     for (const std::string& text : texts) {
-      ASSERT_GE(sd_bus_emit_signal(bus.get(), "/dev/wexla/DistributedNotificationCenter",
+      ASSERT_GE(sd_bus_emit_signal(bus, "/dev/wexla/DistributedNotificationCenter",
                                    "dev.wexla.DistributedNotificationCenter", "Notification", "ss",
                                    "dev.wexla.command", text.c_str()),
                 0);
     }
-    ASSERT_GE(sd_bus_flush(bus.get()), 0);
+    ASSERT_GE(sd_bus_flush(bus), 0);
   }
 
   // Posts a flood and waits until its replies stop coming, so none is taken for a later one's.
@@ -107,6 +109,17 @@ class WholeRoad : public ::testing::Test {
     return result.out;
   }
 
+  // The status line once it reads `expected`, or the last one at the limit.
+  std::string statusUntil(const std::string& expected, std::chrono::milliseconds limit) const {
+    std::string status;
+    for (const auto until = std::chrono::steady_clock::now() + limit;
+         status != expected && std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(100ms)) {
+      status = wexlactl({"status"});
+    }
+    return status;
+  }
+
   std::string lockedBy(const ChildProcess& helper) const {
     return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helper.pid());
   }
@@ -114,6 +127,7 @@ class WholeRoad : public ::testing::Test {
     return "released Wexla " + std::to_string(helper.pid());
   }
 
+  PrivateBus::HelperPolicy policy_ = PrivateBus::HelperPolicy::included;
   TempDir dir_;
   std::unique_ptr<PrivateBus> session_;
   std::unique_ptr<PrivateBus> system_;

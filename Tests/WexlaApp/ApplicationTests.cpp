@@ -53,6 +53,8 @@ TEST_F(ApplicationTest, TextsChangeTheHoldsAndGetTheirReply) {
       {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "refused"})", HelperAnswer::refused},
       {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "unreachable"})", HelperAnswer::unreachable},
       {{{0, "on"}}, kOn + " ⚠ helper đã tự nhả (pin yếu hoặc máy quá nóng) / the helper let go (low battery or too hot)", HelperAnswer::no},
+      {{{0, "on"}, {0, "status"}}, kOn + " ⚠ helper chưa kiểm tra được quyền — đang thử lại / the helper could not check permission — retrying", HelperAnswer::unchecked},
+      {{{0, "on"}, {0, "status json"}}, R"({"held": false, "holds": [{"kind": "manual", "until": null}], "helper": "unchecked"})", HelperAnswer::unchecked},
   };
   // clang-format on
   for (const Row& row : rows) {

@@ -1,7 +1,9 @@
 // The whole road on private buses: the built wexlactl, wexla and wexla_helper, with stand-ins for
 // logind and polkit. The helper's lock shows as lines of the stand-in logind.
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -13,7 +15,9 @@
 #include <iterator>
 #include <memory>
 #include <thread>
+#include <tuple>
 
+#include "Files.hpp"
 #include "WholeRoad.hpp"
 
 namespace wexla::test {
@@ -32,6 +36,9 @@ constexpr std::size_t kHugeText = 134'217'478;
 #endif
 
 const std::string kOnLine = "on — giữ máy thức tới khi tắt / holding until off";
+const std::string kUnchecked =
+    " ⚠ helper chưa kiểm tra được quyền — đang thử lại / the helper could not check permission — "
+    "retrying";
 const std::string kUnreachable =
     " ⚠ helper không chạy — máy vẫn có thể ngủ / helper not running — the machine may sleep";
 
@@ -68,6 +75,10 @@ TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
   const ProcessResult second = runProcess({WEXLA_APP_PATH}, environment(), 5s);
   EXPECT_EQ(second.exitStatus, 1);
   EXPECT_EQ(second.err, "Wexla is already running\n");
+  // Its options are answered before anything starts: no second application tries the bus.
+  for (const auto& [option, status] : {std::pair{"--help", 0}, {"--version", 0}, {"-x", 2}}) {
+    EXPECT_EQ(runProcess({WEXLA_APP_PATH, option}, environment(), 5s).exitStatus, status) << option;
+  }
 
   // Stopping the application lets go at once.
   app_->signal(SIGTERM);
@@ -78,21 +89,32 @@ TEST_F(WholeRoad, HoldsAreBackedByTheHelperUntilTheyEnd) {
 TEST_F(WholeRoad, TheApplicationWarnsWhileTheHelperIsGoneAndHoldsAgainWhenItIsBack) {
   EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
   EXPECT_EQ(logind_->readLine(1s), lockedBy(*helper_));
+  // Any peer can send the application the bus's signal that the helper left: not believed.
+  const std::string asked = readFile(dir_.path() / "asked");  // polkit, about the application
+  const std::size_t from = asked.find('=') + 1;
+  const std::string app = asked.substr(from, asked.find(' ', from) - from);
+  ASSERT_TRUE(forgeNameLeft(system_->connect().get(), app, "dev.wexla.helper", ":1.1"));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(wexlactl({"status"}), kOnLine + "\n");
 
-  const auto killed = SteadyClock::now();
   helper_->signal(SIGKILL);
   EXPECT_EQ(logind_->readLine(2s), releasedBy(*helper_));
-  std::string status;
-  while (SteadyClock::now() - killed < 6s && status != kOnLine + kUnreachable + "\n") {
-    std::this_thread::sleep_for(100ms);
-    status = wexlactl({"status"});
-  }
-  EXPECT_EQ(status, kOnLine + kUnreachable + "\n");
+  EXPECT_EQ(statusUntil(kOnLine + kUnreachable + "\n", 6s), kOnLine + kUnreachable + "\n");
 
+  // Asked again as soon as the helper's name has an owner, not at the next retry 30 s on.
   startHelper();
-  EXPECT_EQ(logind_->readLine(32s), lockedBy(*helper_));
-  EXPECT_LT(SteadyClock::now() - killed, 32s);
+  const auto back = SteadyClock::now();
+  EXPECT_EQ(logind_->readLine(5s), lockedBy(*helper_));
+  EXPECT_LT(SteadyClock::now() - back, 2s);
   EXPECT_EQ(wexlactl({"status"}), kOnLine + "\n");
+
+  // polkit frozen: the helper gets no answer about a new hold, and that is no refusal.
+  EXPECT_EQ(wexlactl({"off"}), "off — không giữ máy thức / not holding\n");
+  polkit_->signal(SIGSTOP);
+  EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
+  EXPECT_EQ(statusUntil(kOnLine + kUnchecked + "\n", 8s), kOnLine + kUnchecked + "\n");
+  EXPECT_TRUE(wexlactl({"status", "json"}).ends_with("\"helper\": \"unchecked\"}\n"));
+  polkit_->signal(SIGCONT);
 }
 
 // A restarted system bus is reached again at its address, as on a real system.
@@ -103,8 +125,22 @@ TEST_F(WholeRoad, TheApplicationHoldsAgainAfterTheSystemBusRestarts) {
   system_->restart();
   startSystemServices();
   startHelper();
-  EXPECT_EQ(logind_->readLine(32s), lockedBy(*helper_));
-  EXPECT_LT(SteadyClock::now() - restarted, 32s);
+  EXPECT_EQ(logind_->readLine(10s), lockedBy(*helper_));
+  EXPECT_LT(SteadyClock::now() - restarted, 5s);
+}
+
+// The bus itself denies the calls (the helper's policy went with its package): a helper that
+// cannot be reached, not a refusal to look for in polkit's rules.
+class WholeRoadWithoutPolicy : public WholeRoad {
+  void SetUp() override {
+    policy_ = PrivateBus::HelperPolicy::ownerOnly;
+    WholeRoad::SetUp();
+  }
+};
+
+TEST_F(WholeRoadWithoutPolicy, ACallTheBusDeniesIsAHelperNotThere) {
+  EXPECT_EQ(wexlactl({"on"}), kOnLine + "\n");
+  EXPECT_EQ(statusUntil(kOnLine + kUnreachable + "\n", 5s), kOnLine + kUnreachable + "\n");
 }
 
 // A process that ended unseen and a new one given its number: the hold follows the new process.
@@ -170,6 +206,43 @@ TEST_F(WholeRoad, HostileTextsAndBurstsLoseNoHold) {
   EXPECT_EQ(app_->wait(5s).exitStatus, 0);
 }
 
+// A reader of the replies that falls behind, and the bus stops taking the application's replies:
+// those waiting for it are bounded, the oldest dropped, and the last still arrives.
+TEST_F(WholeRoad, RepliesTheBusCannotTakeWaitBoundedAndTheLastArrives) {
+  const PrivateBus slow = PrivateBus::slowSession(dir_.path(), 256 * 1024);
+  std::vector<std::string> env = environment();
+  env[2] = "DBUS_SESSION_BUS_ADDRESS=" + slow.address();
+  ChildProcess app({WEXLA_APP_PATH}, env);
+  ASSERT_TRUE(slow.waitForName("dev.wexla.app", 10s));
+  BusRecorder replies(slow, "dev.wexla.status");  // reads only when asked
+  std::vector<std::string> texts;
+  constexpr std::size_t kTexts = 600;  // each answered with 64 KiB: more than the bus holds
+  for (std::size_t i = 0; i < kTexts; ++i) {
+    texts.push_back("while " + std::to_string(i + 1) + std::string(35'000, '9'));
+  }
+  // Open until the bus has read every text: it reads them only as fast as the application takes
+  // them, and once they are read, the application has all but the last few.
+  const sd::Bus poster = slow.connect();
+  post(texts, poster.get());
+  int unread = 1;
+  for (const auto until = SteadyClock::now() + 30s; unread > 0 && SteadyClock::now() < until;
+       std::this_thread::sleep_for(50ms)) {
+    ASSERT_EQ(::ioctl(sd_bus_get_fd(poster.get()), SIOCOUTQ, &unread), 0);
+  }
+  std::this_thread::sleep_for(1s);
+  for (std::size_t seen = 0, now = 0; (now = replies.texts(seen + 1, 2s).size()) > seen;) {
+    seen = now;
+  }
+  const std::vector<std::string>& got = replies.texts(0, 0ms);
+  EXPECT_LT(got.size(), kTexts);
+  ASSERT_FALSE(got.empty());
+  EXPECT_TRUE(got.back().starts_with("không có tiến trình " + std::to_string(kTexts) + "9"))
+      << got.size() << " replies, the last: " << got.back().substr(0, 40);
+  // A number past any process, quoted twice, would make a reply of 70 KiB: cut to 64 KiB.
+  EXPECT_LE(got.back().size(), 64u * 1024 + std::string("…").size());
+  EXPECT_TRUE(got.back().ends_with("…"));
+}
+
 // Whatever lies at the settings path, the application starts at once with the defaults and says
 // why in one line.
 TEST_F(WholeRoad, UnusableSettingsFilesGiveTheDefaults) {
@@ -179,14 +252,18 @@ TEST_F(WholeRoad, UnusableSettingsFilesGiveTheDefaults) {
   const auto deep = [](std::size_t depth) {
     return std::string(depth, '[') + std::string(depth, ']');
   };
-  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
-      {"a directory", [&] { std::filesystem::create_directories(settings); }},
-      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0); }},
-      {"a link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", settings); }},
-      {"a 1,000,000-deep array", [&] { std::ofstream(settings) << deep(1'000'000); }},
-      {"a 30,000-deep array", [&] { std::ofstream(settings) << deep(30'000); }},
+  const std::string notAFile = "it is not a regular file";
+  const std::vector<std::tuple<std::string, std::function<void()>, std::string>> cases = {
+      {"a directory", [&] { std::filesystem::create_directories(settings); }, notAFile},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(settings.c_str(), 0600), 0); }, notAFile},
+      {"a link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", settings); },
+       notAFile},
+      {"a 1,000,000-deep array", [&] { std::ofstream(settings) << deep(1'000'000); },
+       "it is larger than 64 KiB"},
+      {"a 30,000-deep array", [&] { std::ofstream(settings) << deep(30'000); },
+       "it is nested more than 32 levels deep"},
   };
-  for (const auto& [what, make] : cases) {
+  for (const auto& [what, make, why] : cases) {
     SCOPED_TRACE(what);
     std::filesystem::remove_all(config);
     std::filesystem::create_directories(config);
@@ -198,7 +275,7 @@ TEST_F(WholeRoad, UnusableSettingsFilesGiveTheDefaults) {
     EXPECT_LT(SteadyClock::now() - started, 2s);
     app.signal(SIGTERM);
     const std::string log = app.wait(5s).err;
-    const std::size_t named = log.find(settings.string() + ": ");
+    const std::size_t named = log.find(settings.string() + ": " + why + ";");
     EXPECT_NE(named, std::string::npos) << log;
     EXPECT_EQ(log.find(settings.string(), named + 1), std::string::npos) << log;
   }

@@ -1,5 +1,5 @@
 // The helper without its platform: what the watchdog reads (a power snapshot) and decides (the
-// controller's ticks), then the daemon's start-up and refusal log.
+// controller's ticks, with one caller and with two), then the daemon's start-up and refusal log.
 #include <gtest/gtest.h>
 
 #include "HelperDaemon.hpp"
@@ -35,7 +35,7 @@ struct FakeSleepBackend final : SleepBackend {
 };
 
 // What happened at t0, all from the caller "app".
-enum Start { nothing, heartbeat, engaged, failedEngage, failedRelease };
+enum Start { nothing, engaged, failedEngage, failedRelease };
 
 // A controller with a heartbeat timeout of 15 s and a battery floor of 5 %.
 struct Harness {
@@ -43,7 +43,6 @@ struct Harness {
   ClosedLidController controller{std::make_unique<FakeSleepBackend>(log), 15.0, 5};
 
   explicit Harness(Start start = nothing) {
-    if (start == heartbeat) controller.heartbeat("app", t0);
     log.setAnswer = start != failedEngage;
     const bool engagedAtT0 = start >= engaged && controller.requestEngage("app", t0);
     log.setAnswer = false;
@@ -77,7 +76,6 @@ TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMain
       {engaged,       1s,      50,  false, false, false, true,  none},  // turned off elsewhere
       {engaged,       20s,     50,  false, false, true,  false, heartbeatsStopped},  // failed, yet cleared
       {nothing,       1s,      50,  false, false, true,  true,  none},  // on, and no heartbeat
-      {heartbeat,     1s,      50,  false, false, true,  true,  none},
       {failedEngage,  15s,     50,  false, false, true,  true,  none},  // still a heartbeat
       {failedRelease, 1s,      50,  false, false, true,  true,  none},  // changed nothing
   };
@@ -95,6 +93,54 @@ TEST(ClosedLidController, TicksReleaseForAStaleHeartbeatHeatAndLowBatteryOffMain
     EXPECT_EQ(h.controller.engaged(), wasEngaged && row.settingOn && !released) << row.at.count();
     EXPECT_EQ(h.controller.lastHeartbeat("app"),
               released || row.start == nothing ? Heartbeat() : t0);
+  }
+}
+
+TEST(ClosedLidController, EachCallerHoldsOnItsOwnAndAHeartbeatNeverBeginsAHold) {
+  enum Op { engage, release, heartbeat, leave, tick, lowBattery };
+  struct Step {
+    const char* caller;  // "" for the watchdog's ticks
+    Op op;
+    std::chrono::seconds at;
+  };
+  struct Row {
+    std::vector<Step> steps;
+    Steps backend;        // every call the backend got
+    const char* holders;  // of "a" and "b", who holds after the last step
+  };
+  // clang-format off
+  const Row rows[] = {
+      // A heartbeat of a caller that never asked to hold keeps nothing.
+      {{{"a", engage, 0s}, {"b", heartbeat, 1s}, {"a", release, 2s}}, {"set 1", "set 0"}, ""},
+      {{{"a", engage, 0s}, {"b", heartbeat, 10s}, {"", tick, 16s}}, {"set 1", "read", "set 0"}, ""},
+      // One caller's release, leaving or silence never ends the other's hold.
+      {{{"a", engage, 0s}, {"b", engage, 1s}, {"a", release, 2s}}, {"set 1", "set 1"}, "b"},
+      {{{"a", engage, 0s}, {"b", engage, 0s}, {"a", leave, 1s}}, {"set 1", "set 1"}, "b"},
+      {{{"a", engage, 0s}, {"b", engage, 0s}, {"b", leave, 1s}, {"a", leave, 2s}}, {"set 1", "set 1", "set 0"}, ""},
+      {{{"a", engage, 0s}, {"b", engage, 0s}, {"a", heartbeat, 10s}, {"", tick, 16s}}, {"set 1", "set 1", "read"}, "a"},
+      {{{"a", engage, 0s}, {"b", leave, 1s}, {"b", release, 2s}}, {"set 1"}, "a"},
+      // A hold whose heartbeats stopped is over, even before the tick that drops it.
+      {{{"a", engage, 0s}, {"a", heartbeat, 16s}, {"", tick, 17s}}, {"set 1", "read", "set 0"}, ""},
+      {{{"a", engage, 0s}, {"b", engage, 0s}, {"", lowBattery, 1s}}, {"set 1", "set 1", "read", "set 0"}, ""},  // for all
+  };
+  // clang-format on
+  for (const Row& row : rows) {
+    BackendLog log;
+    ClosedLidController controller(std::make_unique<FakeSleepBackend>(log), 15.0, 5);
+    TimePoint now = t0;
+    for (const auto& [caller, op, at] : row.steps) {
+      now = t0 + at;
+      if (op == engage) controller.requestEngage(caller, now);
+      if (op == release) controller.requestRelease(caller, now);
+      if (op == heartbeat) controller.heartbeat(caller, now);
+      if (op == leave) controller.callerLeft(caller, now);
+      if (op >= tick) controller.watchdogTick(now, op == lowBattery ? 5 : 50, false, false);
+    }
+    const std::string holders = std::string(controller.holds("a", now) ? "a" : "") +
+                                (controller.holds("b", now) ? "b" : "");
+    EXPECT_EQ(log.calls, row.backend) << testing::PrintToString(row.backend);
+    EXPECT_EQ(holders, row.holders) << testing::PrintToString(row.backend);
+    EXPECT_EQ(controller.engaged(), !holders.empty()) << testing::PrintToString(row.backend);
   }
 }
 
@@ -249,6 +295,8 @@ TEST(HelperDaemon, StartsInOrderLogsRefusalsAFewTimesAMinuteAndLetsGoWhenStopped
     }
     // The watchdog says why it let go; asked to stop, the daemon lets go and says so.
     p.delegate->service().setDisableSleep("app", true);
+    EXPECT_TRUE(p.delegate->service().currentDisableSleep("app"));
+    EXPECT_FALSE(p.delegate->service().currentDisableSleep("other"));  // held, not by it
     p.clock += 16s;
     p.steps.clear();
     p.tick();

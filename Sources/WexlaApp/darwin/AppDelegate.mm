@@ -71,7 +71,8 @@ void showMessage(NSString* message, bool problem) {
 class MenuBarApp final : public ApplicationListener, public MenuOwner, public MenuPlatform {
  public:
   MenuBarApp()
-      : helper_([this] { app_->helperLost(Now::current()); }),
+      : helper_([this] { app_->helperLost(Now::current()); },
+                [this] { app_->helperBack(Now::current()); }),
         processes_([this](std::int32_t pid) { app_->processEnded(pid, Now::current()); }),
         timer_([this] { app_->tick(Now::current()); }),
         login_(loginItem()),

@@ -3,6 +3,7 @@
 // The helper over XPC. Objective-C++ only: it holds the connection.
 #import <Foundation/Foundation.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -18,8 +19,9 @@ bool helperServiceOffered();
 // use, and again after it was invalidated.
 class XPCHelper final : public HelperConnection {
  public:
-  // `lost` runs on the main queue when a helper that had answered goes away.
-  explicit XPCHelper(std::function<void()> lost);
+  // `lost` runs on the main queue when a helper that had answered goes away; `back` once it
+  // answers again on the connection that was interrupted.
+  XPCHelper(std::function<void()> lost, std::function<void()> back);
   XPCHelper(const XPCHelper&) = delete;
   XPCHelper& operator=(const XPCHelper&) = delete;
 
@@ -35,8 +37,10 @@ class XPCHelper final : public HelperConnection {
   id proxyAnswering(OnceReply pending);
   void answer(const OnceReply& pending, HelperAnswer answer);
   void connectionEnded(NSXPCConnection* connection, bool invalidated);
+  void lookForHelper(NSXPCConnection* connection, std::int64_t seconds);
 
   std::function<void()> lost_;
+  std::function<void()> back_;
   NSXPCConnection* connection_ = nil;
   bool answered_ = false;  // the helper has answered on the current connection
 };

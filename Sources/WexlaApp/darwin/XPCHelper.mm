@@ -12,28 +12,40 @@ namespace wexla::app {
 
 namespace {
 
-// The helper's kMachService.
-constexpr const char* kMachService = "dev.wexla.helper";
+// The helper's kMachService; a literal, so that it is never nil.
+NSString* const kMachService = @"dev.wexla.helper";
+// After an interruption, how soon the first look whether the helper answers again comes, and the
+// longest wait between two looks; past that, the link's own retries go on.
+constexpr std::int64_t kFirstLookSeconds = 1;
+constexpr std::int64_t kLastLookSeconds = 16;
 
 constexpr std::int64_t kCallLimitNanos =
     std::chrono::nanoseconds(HelperConnection::kCallLimit).count();
 
 // An interruption is a helper that went away (crashed, restarted), never a refusal: the
-// listener turns a peer away by invalidating its connection.
+// listener turns a peer away by invalidating its connection, or from macOS 13 by its code
+// signing requirement.
 bool connectionRejected(NSError* error) {
-  return [error.domain isEqualToString:NSCocoaErrorDomain] && error.code == NSXPCConnectionInvalid;
+  if (![error.domain isEqualToString:NSCocoaErrorDomain]) return false;
+  if (@available(macOS 13.0, *)) {
+    if (error.code == NSXPCConnectionCodeSigningRequirementFailure) return true;
+  }
+  return error.code == NSXPCConnectionInvalid;
 }
 
 }  // namespace
 
 bool helperServiceOffered() {
   mach_port_t port = MACH_PORT_NULL;
-  if (bootstrap_look_up(bootstrap_port, kMachService, &port) != KERN_SUCCESS) return false;
+  if (bootstrap_look_up(bootstrap_port, kMachService.UTF8String, &port) != KERN_SUCCESS) {
+    return false;
+  }
   mach_port_deallocate(mach_task_self(), port);
   return true;
 }
 
-XPCHelper::XPCHelper(std::function<void()> lost) : lost_(std::move(lost)) {}
+XPCHelper::XPCHelper(std::function<void()> lost, std::function<void()> back)
+    : lost_(std::move(lost)), back_(std::move(back)) {}
 
 void XPCHelper::setDisableSleep(bool on, Reply reply) {
   const OnceReply pending(std::move(reply));
@@ -79,7 +91,7 @@ void XPCHelper::releaseBeforeExit(std::chrono::milliseconds limit) {
 NSXPCConnection* XPCHelper::connection() {
   if (connection_ != nil) return connection_;
   NSXPCConnection* connection =
-      [[NSXPCConnection alloc] initWithMachServiceName:@(kMachService)
+      [[NSXPCConnection alloc] initWithMachServiceName:kMachService
                                                options:NSXPCConnectionPrivileged];
   connection.remoteObjectInterface =
       [NSXPCInterface interfaceWithProtocol:@protocol(HelperProtocol)];
@@ -133,7 +145,34 @@ void XPCHelper::connectionEnded(NSXPCConnection* connection, bool invalidated) {
     connection_ = nil;
     answered_ = false;
   }
-  if (wasAnswering) lost_();
+  if (!wasAnswering) return;
+  lost_();
+  // An interrupted connection stays usable: the next message starts the helper again.
+  if (!invalidated) lookForHelper(connection, kFirstLookSeconds);
+}
+
+// Asks the helper for its status after `seconds`, on the connection it was interrupted on; its
+// answer is the helper back, and the link asks at once instead of at its next retry.
+void XPCHelper::lookForHelper(NSXPCConnection* connection, std::int64_t seconds) {
+  __weak NSXPCConnection* weakConnection = connection;
+  dispatch_after(
+      dispatch_time(DISPATCH_TIME_NOW, seconds * static_cast<std::int64_t>(NSEC_PER_SEC)),
+      dispatch_get_main_queue(), ^{
+        NSXPCConnection* current = weakConnection;
+        if (current == nil || current != connection_ || answered_) return;
+        id<HelperProtocol> proxy = [current remoteObjectProxyWithErrorHandler:^(NSError*) {
+          dispatch_async(dispatch_get_main_queue(), ^{
+            if (seconds < kLastLookSeconds) lookForHelper(weakConnection, seconds * 2);
+          });
+        }];
+        [proxy currentDisableSleepWithReply:^(BOOL) {
+          dispatch_async(dispatch_get_main_queue(), ^{
+            if (weakConnection != connection_) return;
+            answered_ = true;
+            back_();
+          });
+        }];
+      });
 }
 
 }  // namespace wexla::app

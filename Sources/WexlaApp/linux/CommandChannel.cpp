@@ -10,6 +10,7 @@
 
 #include "AppLog.hpp"
 #include "ApplicationChannel.hpp"
+#include "BusSender.hpp"
 #include "StatusText.hpp"
 
 namespace wexla::app {
@@ -115,8 +116,9 @@ int CommandChannel::onCommand(sd_bus_message* message, void* userdata, sd_bus_er
   return 0;
 }
 
-int CommandChannel::onGone(sd_bus_message*, void* userdata, sd_bus_error*) {
-  static_cast<CommandChannel*>(userdata)->gone_();
+int CommandChannel::onGone(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  // Only sd-bus itself tells that the bus went away.
+  if (sd::sentBy(message, sd::kThisLibrary)) static_cast<CommandChannel*>(userdata)->gone_();
   return 0;
 }
 

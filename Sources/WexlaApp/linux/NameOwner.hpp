@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "BusSender.hpp"
+
 namespace wexla::app {
 
 // The match rule for the bus's signal that `name` changed hands.
@@ -13,10 +15,11 @@ inline std::string nameOwnerRule(const std::string& name) {
          name + "'";
 }
 
-// The owners before and after, from that signal ("" for none); false when it carries neither.
+// The owners before and after, from that signal ("" for none); false when it carries neither,
+// or when anybody but the bus sent it.
 inline bool readNameOwners(sd_bus_message* m, const char** previous, const char** next) {
   const char* name = nullptr;
-  return sd_bus_message_read(m, "sss", &name, previous, next) >= 0;
+  return sd::readNameOwnerChanged(m, &name, previous, next);
 }
 
 }  // namespace wexla::app

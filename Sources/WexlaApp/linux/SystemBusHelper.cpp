@@ -1,8 +1,9 @@
 #include "SystemBusHelper.hpp"
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
 
+#include "BusSender.hpp"
 #include "HelperProtocol.hpp"
 #include "NameOwner.hpp"
 
@@ -23,12 +24,16 @@ struct PendingCall {
 
 HelperAnswer answerOf(sd_bus_message* message) {
   if (const sd_bus_error* error = sd_bus_message_get_error(message)) {
-    // Refused only by the helper itself: the bus also denies a call, when the helper's policy
-    // is gone with its package, and that is a helper that is not there.
+    // Refused only by the helper itself, a peer with a unique name: the bus also denies a call,
+    // when the helper's policy is gone with its package, and sd-bus makes up errors of its own;
+    // either is a helper that cannot be reached.
     const char* sender = sd_bus_message_get_sender(message);
-    const bool fromHelper = sender != nullptr && std::strcmp(sender, "org.freedesktop.DBus") != 0;
+    const bool fromHelper = sender != nullptr && sender[0] == ':';
     if (sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED)) {
       return fromHelper ? HelperAnswer::refused : HelperAnswer::unreachable;
+    }
+    if (fromHelper && sd_bus_error_has_name(error, protocol::kErrorUnchecked)) {
+      return HelperAnswer::unchecked;
     }
     // The bus's limit of calls under way, or its memory: this call, not the helper.
     if (sd_bus_error_has_name(error, SD_BUS_ERROR_LIMITS_EXCEEDED) ||
@@ -44,11 +49,16 @@ HelperAnswer answerOf(sd_bus_message* message) {
 
 }  // namespace
 
-SystemBusHelper::SystemBusHelper(sd_event* event, std::function<void()> lost)
-    : event_(event), lost_(std::move(lost)) {
+SystemBusHelper::SystemBusHelper(sd_event* event, std::function<void()> lost,
+                                 std::function<void()> back)
+    : event_(event), lost_(std::move(lost)), back_(std::move(back)) {
   sd_event_source* source = nullptr;
   if (sd_event_add_defer(event_, &source, &onDeferred, this) >= 0) {
     deferred_.reset(source);
+    sd_event_source_set_enabled(source, SD_EVENT_OFF);
+  }
+  if (sd_event_add_time(event_, &source, CLOCK_MONOTONIC, 0, 0, &onReconnect, this) >= 0) {
+    reconnect_.reset(source);
     sd_event_source_set_enabled(source, SD_EVENT_OFF);
   }
 }
@@ -87,7 +97,7 @@ sd_bus* SystemBusHelper::connection() {
   bus_.reset(bus);
   const std::string owner = nameOwnerRule(protocol::kBusName);
   // Matches go to the bus without waiting for it: connecting must not block the loop.
-  if (sd_bus_add_match_async(bus, nullptr, owner.c_str(), &onOwnerChanged, nullptr, this) < 0 ||
+  if (sd_bus_add_match_async(bus, nullptr, owner.c_str(), &onOwnerChanged, &onWatching, this) < 0 ||
       sd_bus_add_match_async(bus, nullptr,
                              "type='signal',path='/org/freedesktop/DBus/Local',"
                              "interface='org.freedesktop.DBus.Local',member='Disconnected'",
@@ -148,16 +158,38 @@ int SystemBusHelper::onReply(sd_bus_message* message, void* userdata, sd_bus_err
 }
 
 int SystemBusHelper::onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  auto* self = static_cast<SystemBusHelper*>(userdata);
   const char* previous = nullptr;
   const char* next = nullptr;
-  if (readNameOwners(message, &previous, &next) && previous[0] != '\0') {
-    static_cast<SystemBusHelper*>(userdata)->lost_();
-  }
+  if (!readNameOwners(message, &previous, &next)) return 0;
+  if (previous[0] != '\0') self->lost_();
+  if (next[0] != '\0') self->back_();
   return 0;
 }
 
-int SystemBusHelper::onDisconnected(sd_bus_message*, void* userdata, sd_bus_error*) {
-  static_cast<SystemBusHelper*>(userdata)->lost_();
+// The helper may have come back while nobody watched (a new connection after the bus restarted):
+// once the watch is in place, asking finds out.
+int SystemBusHelper::onWatching(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  if (!sd_bus_message_is_method_error(message, nullptr))
+    static_cast<SystemBusHelper*>(userdata)->back_();
+  return 0;
+}
+
+int SystemBusHelper::onDisconnected(sd_bus_message* message, void* userdata, sd_bus_error*) {
+  if (!sd::sentBy(message, sd::kThisLibrary)) return 0;
+  auto* self = static_cast<SystemBusHelper*>(userdata);
+  self->reconnectAfter_ = kReconnectFirst;
+  if (self->reconnect_) sd::fireAfter(self->reconnect_.get(), self->reconnectAfter_);
+  self->lost_();
+  return 0;
+}
+
+int SystemBusHelper::onReconnect(sd_event_source* source, std::uint64_t, void* userdata) {
+  auto* self = static_cast<SystemBusHelper*>(userdata);
+  if (self->connection() == nullptr) {
+    self->reconnectAfter_ = std::min(self->reconnectAfter_ * 2, kReconnectMost);
+    sd::fireAfter(source, self->reconnectAfter_);
+  }
   return 0;
 }
 

@@ -53,7 +53,9 @@ class UserService final : public ApplicationListener {
     event_.reset(event);
     settings_ = loadSettings(settingsPath());
     linkLog_.emplace(event);
-    helper_.emplace(event, [this] { app_->helperLost(Now::current()); });
+    helper_.emplace(
+        event, [this] { app_->helperLost(Now::current()); },
+        [this] { app_->helperBack(Now::current()); });
     timer_.emplace(event, [this] { app_->tick(Now::current()); });
     processes_.emplace(event,
                        [this](std::int32_t pid) { app_->processEnded(pid, Now::current()); });

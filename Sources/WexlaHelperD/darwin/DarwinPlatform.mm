@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -100,9 +101,14 @@ std::optional<wexla::kit::AuditToken> peerAuditToken(NSXPCConnection* connection
   });
 }
 
-// The live setting, read on the connection's own queue.
+// Whether this connection holds and the live setting is on: its hold is the controller's, so
+// the question goes to the main queue too.
 - (void)currentDisableSleepWithReply:(void (^)(BOOL on))reply {
-  reply(_service->currentDisableSleep());
+  wexla::helper::HelperService* service = _service;
+  const wexla::kit::CallerID caller = _caller;
+  dispatch_async(dispatch_get_main_queue(), ^{
+    reply(service->currentDisableSleep(caller));
+  });
 }
 
 @end
@@ -123,6 +129,9 @@ std::optional<wexla::kit::AuditToken> peerAuditToken(NSXPCConnection* connection
 
 - (BOOL)listener:(NSXPCListener*)listener shouldAcceptNewConnection:(NSXPCConnection*)connection {
   const bool accepted = _delegate->shouldAcceptNewConnection([&](const std::string& requirement) {
+    // From macOS 13 the listener itself holds every connection to the requirement (set at
+    // start); before, the peer's audit token is checked here.
+    if (@available(macOS 13.0, *)) return true;
     const std::optional<wexla::kit::AuditToken> token = peerAuditToken(connection);
     return token && wexla::kit::XPCPeerAuth::isAuthorized(*token, requirement);
   });
@@ -174,22 +183,33 @@ class DarwinPlatform final : public Platform {
   void startListener(ListenerDelegate& delegate) override {
     // The listener holds its delegate weakly: both live as long as the process.
     delegate_ = [[WexlaListenerDelegate alloc] initWithDelegate:&delegate];
-    listener_ = [[NSXPCListener alloc]
-        initWithMachServiceName:[NSString stringWithUTF8String:std::string(kMachService).c_str()]];
+    NSString* name = [NSString stringWithUTF8String:std::string(kMachService).c_str()];
+    NSString* requirement = [NSString stringWithUTF8String:delegate.requirement().c_str()];
+    if (name == nil || requirement == nil) std::exit(EXIT_FAILURE);  // ASCII: never
+    listener_ = [[NSXPCListener alloc] initWithMachServiceName:name];
+    if (@available(macOS 13.0, *)) {
+      // The system checks each peer's code signature against the requirement for every message,
+      // not once at connection time where a process could exec another program after it.
+      [listener_ setConnectionCodeSigningRequirement:requirement];
+    }
     listener_.delegate = delegate_;
     [listener_ resume];
   }
 
   int runForever(std::function<void()> stopping) override {
     stopping_ = std::move(stopping);
-    // launchd stops the helper with SIGTERM. Its default action would end the process before it
-    // let go, so it is ignored and comes as an event on the main queue instead.
-    signal(SIGTERM, SIG_IGN);
-    terminate_ =
-        dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL, SIGTERM, 0, dispatch_get_main_queue());
-    dispatch_set_context(terminate_, this);
-    dispatch_source_set_event_handler_f(terminate_, &onTerminate);
-    dispatch_resume(terminate_);
+    // launchd stops the helper with SIGTERM; SIGINT and SIGHUP stop it the same way. Their
+    // default action would end the process before it let go, so they are ignored and come as
+    // events on the main queue instead.
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+      signal(kStopSignals[i], SIG_IGN);
+      terminate_[i] = dispatch_source_create(DISPATCH_SOURCE_TYPE_SIGNAL,
+                                             static_cast<uintptr_t>(kStopSignals[i]), 0,
+                                             dispatch_get_main_queue());
+      dispatch_set_context(terminate_[i], this);
+      dispatch_source_set_event_handler_f(terminate_[i], &onTerminate);
+      dispatch_resume(terminate_[i]);
+    }
     dispatch_main();
   }
 
@@ -200,10 +220,12 @@ class DarwinPlatform final : public Platform {
     std::exit(EXIT_SUCCESS);
   }
 
+  static constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
   std::function<void()> tick_;
   std::function<void()> stopping_;
   dispatch_source_t timer_ = nil;
-  dispatch_source_t terminate_ = nil;
+  dispatch_source_t terminate_[std::size(kStopSignals)] = {};
   WexlaListenerDelegate* delegate_ = nil;
   NSXPCListener* listener_ = nil;
 };

@@ -6,6 +6,7 @@
 #include <systemd/sd-event.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "../Platform.hpp"
+#include "BusSender.hpp"
 #include "HelperProtocol.hpp"
 #include "Journal.hpp"
 #include "LogindSleepBackend.hpp"
@@ -59,7 +61,7 @@ class LinuxPlatform final : public Platform {
     if (!event_ || sd_event_now(event_.get(), CLOCK_MONOTONIC, &start) < 0 ||
         sd_event_add_time(event_.get(), &timer, CLOCK_MONOTONIC, start + interval_, 1, &onTimer,
                           this) < 0) {
-      failed_ = true;
+      fail("cannot start the watchdog timer");
     }
     timer_.reset(timer);
   }
@@ -68,7 +70,7 @@ class LinuxPlatform final : public Platform {
     delegate_ = &delegate;
     sd_bus* bus = nullptr;
     if (failed_ || sd_bus_open_system(&bus) < 0) {
-      failed_ = true;
+      fail("cannot reach the system bus");
       return;
     }
     bus_.reset(bus);
@@ -76,32 +78,58 @@ class LinuxPlatform final : public Platform {
     // systemd starts it again.
     if (sd_bus_set_exit_on_disconnect(bus, 1) < 0 ||
         sd_bus_attach_event(bus, event_.get(), 0) < 0 ||
+        sd_bus_match_signal(bus, nullptr, nullptr, "/org/freedesktop/DBus/Local",
+                            "org.freedesktop.DBus.Local", "Disconnected", &onDisconnected,
+                            this) < 0 ||
         sd_bus_add_object_vtable(bus, nullptr, kit::HelperProtocol::kObjectPath,
                                  kit::HelperProtocol::kInterface, kVtable, this) < 0 ||
         sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                             "org.freedesktop.DBus", "NameOwnerChanged", &onOwnerChanged,
-                            this) < 0 ||
-        sd_bus_request_name(bus, kit::HelperProtocol::kBusName, 0) < 0) {
-      failed_ = true;
+                            this) < 0) {
+      fail("cannot serve on the system bus");
+    } else if (const int r = sd_bus_request_name(bus, kit::HelperProtocol::kBusName, 0); r < 0) {
+      fail(std::string("cannot own the name ") + kit::HelperProtocol::kBusName + " (" +
+           (r == -EEXIST ? "another helper has it" : std::strerror(-r)) + ")");
     }
   }
 
   int runForever(std::function<void()> stopping) override {
     stopping_ = std::move(stopping);
-    // The signal comes through the loop, so that the release runs there, between two requests.
+    // The signals come through the loop, so that the release runs there, between two requests.
     sigset_t terminate;
     sigemptyset(&terminate);
-    sigaddset(&terminate, SIGTERM);
-    if (failed_ || sigprocmask(SIG_BLOCK, &terminate, nullptr) < 0 ||
-        sd_event_add_signal(event_.get(), nullptr, SIGTERM, &onTerminate, this) < 0) {
+    for (const int number : kStopSignals) sigaddset(&terminate, number);
+    bool listening = !failed_ && sigprocmask(SIG_BLOCK, &terminate, nullptr) >= 0;
+    for (const int number : kStopSignals) {
+      listening =
+          listening && sd_event_add_signal(event_.get(), nullptr, number, &onTerminate, this) >= 0;
+    }
+    if (!listening) {
+      fail("cannot take the stop signals");
       return 1;
     }
-    // 0 after SIGTERM; EXIT_FAILURE from the bus when its connection is lost.
+    // 0 after a stop signal; EXIT_FAILURE when the bus's connection is lost.
     const int status = sd_event_loop(event_.get());
     return status < 0 ? 1 : status;
   }
 
  private:
+  static constexpr int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+  // Said once, the first reason only: what follows it fails for that reason.
+  void fail(const std::string& why) {
+    if (!failed_) log_.write(LogLevel::error, "stopping: " + why);
+    failed_ = true;
+  }
+
+  // The bus is gone, and with it every caller: say so, then end with a failure.
+  static int onDisconnected(sd_bus_message* m, void* userdata, sd_bus_error*) {
+    if (!sd::sentBy(m, sd::kThisLibrary)) return 0;
+    auto* self = static_cast<LinuxPlatform*>(userdata);
+    self->log_.write(LogLevel::error, kLostBusMessage);
+    return sd_event_exit(self->event_.get(), EXIT_FAILURE);
+  }
+
   static int onTerminate(sd_event_source* source, const signalfd_siginfo*, void* userdata) {
     static_cast<LinuxPlatform*>(userdata)->stopping_();
     return sd_event_exit(sd_event_source_get_event(source), 0);
@@ -170,9 +198,12 @@ class LinuxPlatform final : public Platform {
     for (const sd::Message& call : held) {
       if (accepted) {
         serve(name, call.get());
-      } else {
+      } else if (answer == kit::PolkitAuthority::Answer::denied) {
         sd_bus_reply_method_errorf(call.get(), SD_BUS_ERROR_ACCESS_DENIED,
                                    "not authorised to control the helper");
+      } else {
+        sd_bus_reply_method_errorf(call.get(), kit::HelperProtocol::kErrorUnchecked,
+                                   "polkit gave no answer; try again later");
       }
     }
   }
@@ -195,14 +226,15 @@ class LinuxPlatform final : public Platform {
     if (method == kit::HelperProtocol::kHeartbeat) {
       return sd_bus_reply_method_return(m, "b", service.heartbeat(caller));
     }
-    return sd_bus_reply_method_return(m, "b", service.currentDisableSleep());
+    return sd_bus_reply_method_return(m, "b", service.currentDisableSleep(caller));
   }
 
+  // Believed only from the bus: anybody could say that somebody else's connection left.
   static int onOwnerChanged(sd_bus_message* m, void* userdata, sd_bus_error*) {
     const char* name = nullptr;
     const char* previous = nullptr;
     const char* next = nullptr;
-    if (sd_bus_message_read(m, "sss", &name, &previous, &next) >= 0 && next[0] == '\0') {
+    if (sd::readNameOwnerChanged(m, &name, &previous, &next) && next[0] == '\0') {
       auto* self = static_cast<LinuxPlatform*>(userdata);
       // Also withdraws a question still open and drops the calls that wait for it.
       self->questions_.erase(name);
@@ -230,6 +262,7 @@ class LinuxPlatform final : public Platform {
   ListenerDelegate* delegate_ = nullptr;
   kit::PolkitAuthority polkit_;
   std::map<std::string, Question> questions_;  // by caller
+  JournalLog log_;                             // why it ends, when it ends with a failure
   bool failed_ = false;
 };
 
