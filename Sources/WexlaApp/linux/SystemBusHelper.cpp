@@ -1,8 +1,8 @@
 #include "SystemBusHelper.hpp"
 
 #include <algorithm>
-#include <memory>
 
+#include "AsyncCall.hpp"
 #include "BusSender.hpp"
 #include "HelperProtocol.hpp"
 #include "NameOwner.hpp"
@@ -13,14 +13,7 @@ namespace {
 
 namespace protocol = kit::HelperProtocol;
 
-constexpr auto kCallLimitMicros =
-    static_cast<std::uint64_t>(std::chrono::microseconds(HelperConnection::kCallLimit).count());
 constexpr int kNoArgument = -1;
-
-struct PendingCall {
-  SystemBusHelper* owner;
-  OnceReply reply;
-};
 
 HelperAnswer answerOf(sd_bus_message* message) {
   if (const sd_bus_error* error = sd_bus_message_get_error(message)) {
@@ -129,32 +122,21 @@ void SystemBusHelper::call(const char* method, int argument, Reply reply) {
     sd_bus_send(bus, request.get(), nullptr);
     return;
   }
-  auto pending = std::make_unique<PendingCall>(PendingCall{this, OnceReply(std::move(reply))});
-  sd_bus_slot* slot = nullptr;
-  if (sd_bus_call_async(bus, &slot, request.get(), &onReply, pending.get(), kCallLimitMicros) < 0) {
-    answerLater(pending->reply);
-    return;
-  }
-  // The bus keeps the slot until the reply or the time limit. A slot dropped unanswered (its
+  const OnceReply once(std::move(reply));
+  // The bus keeps the call until the reply or the time limit. A call dropped unanswered (its
   // connection was replaced) still gets its answer, or the link would wait for it for ever.
-  sd_bus_slot_set_destroy_callback(slot, [](void* data) {
-    const std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
-    if (!call->reply.answered()) call->owner->answerLater(call->reply);
-  });
-  pending.release();
-  sd_bus_slot_set_floating(slot, 1);
-  sd_bus_slot_unref(slot);
+  if (sd::callAsync(
+          bus, nullptr, request.get(),
+          [once](sd_bus_message* m) { once(answerOf(m), BootClock::now()); },
+          HelperConnection::kCallLimit, [this, once] { answerLater(once); }) < 0) {
+    answerLater(once);
+  }
 }
 
 void SystemBusHelper::answerLater(Reply reply) {
   if (!reply) return;
   unsent_.push_back(std::move(reply));
   if (deferred_) sd_event_source_set_enabled(deferred_.get(), SD_EVENT_ONESHOT);
-}
-
-int SystemBusHelper::onReply(sd_bus_message* message, void* userdata, sd_bus_error*) {
-  static_cast<PendingCall*>(userdata)->reply(answerOf(message), BootClock::now());
-  return 0;
 }
 
 int SystemBusHelper::onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*) {

@@ -33,7 +33,6 @@ class SystemBusHelper final : public HelperConnection {
   sd_bus* connection();
   // Without a reply to wait for when `reply` is empty.
   void call(const char* method, int argument, Reply reply);
-  static int onReply(sd_bus_message* message, void* userdata, sd_bus_error*);
   static int onOwnerChanged(sd_bus_message* message, void* userdata, sd_bus_error*);
   static int onWatching(sd_bus_message* message, void* userdata, sd_bus_error*);
   static int onDisconnected(sd_bus_message*, void* userdata, sd_bus_error*);

@@ -1,7 +1,8 @@
 #include "PolkitAuthority.hpp"
 
 #include <cstdint>
-#include <memory>
+
+#include "AsyncCall.hpp"
 
 namespace wexla::kit {
 
@@ -18,13 +19,6 @@ PolkitAuthority::Answer answerOf(sd_bus_message* reply) {
   }
   return authorized != 0 ? PolkitAuthority::Answer::authorized : PolkitAuthority::Answer::denied;
 }
-
-int onAnswer(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-  (*static_cast<PolkitAuthority::Verdict*>(userdata))(answerOf(reply));
-  return 0;
-}
-
-void forget(void* userdata) { delete static_cast<PolkitAuthority::Verdict*>(userdata); }
 
 }  // namespace
 
@@ -44,17 +38,15 @@ sd::Slot PolkitAuthority::ask(sd_bus* bus, const std::string& uniqueName, Verdic
     return nullptr;
   }
 
-  auto owned = std::make_unique<Verdict>(std::move(verdict));
-  const auto limit = std::chrono::duration_cast<std::chrono::microseconds>(limit_).count();
-  sd_bus_slot* slot = nullptr;
-  if (sd_bus_call_async(bus, &slot, call.get(), &onAnswer, owned.get(),
-                        static_cast<std::uint64_t>(limit)) < 0) {
+  // Dropping the slot cancels the check without a verdict.
+  sd::Slot slot;
+  if (sd::callAsync(
+          bus, &slot, call.get(),
+          [verdict = std::move(verdict)](sd_bus_message* reply) { verdict(answerOf(reply)); },
+          limit_) < 0) {
     return nullptr;
   }
-  // The slot owns the verdict from now on, however it ends.
-  sd_bus_slot_set_destroy_callback(slot, &forget);
-  owned.release();
-  return sd::Slot(slot);
+  return slot;
 }
 
 }  // namespace wexla::kit
