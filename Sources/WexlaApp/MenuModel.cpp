@@ -1,28 +1,12 @@
 #include "MenuModel.hpp"
 
-#include <array>
 
+#include "ApplicationChannel.hpp"
 #include "StatusText.hpp"
 
 namespace wexla::app {
 
 namespace {
-
-struct Agent {
-  std::string_view word;  // as in wexlactl's install-WORD-hooks
-  std::string_view name;
-};
-
-constexpr std::array<Agent, 8> kAgents{{
-    {"claude", "Claude Code"},
-    {"codex", "Codex"},
-    {"gemini", "Gemini CLI"},
-    {"cursor", "Cursor"},
-    {"copilot", "Copilot CLI"},
-    {"qwen", "Qwen Code"},
-    {"opencode", "opencode"},
-    {"kilo", "Kilo Code"},
-}};
 
 MenuItem entry(MenuItem::Kind kind, std::string title = {}, std::string argument = {},
                bool enabled = true, bool checked = false) {
@@ -37,7 +21,7 @@ MenuItem entry(MenuItem::Kind kind, std::string title = {}, std::string argument
 
 MenuItem hooksMenu() {
   MenuItem menu = entry(MenuItem::Kind::submenu, "Hook cho agent AI / AI agent hooks");
-  for (const Agent& agent : kAgents) {
+  for (const channel::HookAgent& agent : channel::kHookAgents) {
     if (!menu.items.empty()) menu.items.push_back(entry(MenuItem::Kind::separator));
     const std::string name(agent.name);
     const std::string word(agent.word);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "ApplicationChannel.hpp"
 #include "CodexHookInstaller.hpp"
 #include "CursorHookInstaller.hpp"
 #include "GeminiHookInstaller.hpp"
@@ -97,37 +98,43 @@ constexpr std::string_view kPluginEvents[] = {"chat.message", "tool.execute.befo
 // Codex rejects a file with any other top-level member, and then runs none of its hooks.
 constexpr std::string_view kCodexRootMembers[] = {"hooks", "description"};
 
+// The names and words are the ones the application's menu offers.
+constexpr auto& kNames = channel::kHookAgents;
+
 // clang-format off
-constexpr std::array<AgentHooks, 8> kAgents{{
-    {.name = "Claude Code", .word = "claude", .directory = ".claude", .file = "settings.json",
+constexpr std::array<AgentHooks, kNames.size()> kAgents{{
+    {.name = kNames[0].name, .word = kNames[0].word, .directory = ".claude",
+     .file = "settings.json",
      .events = ClaudeHooks::events, .grouped = true, .isOurs = &isClaudeEntryOurs,
      .makeEntry = &makeClaudeEntry, .notAnObject = &throwNotAnObject<HookError>},
     // Codex trusts a hook by its place and its exact text: an entry there is never rewritten.
-    {.name = "Codex", .word = "codex", .directory = ".codex", .file = "hooks.json",
+    {.name = kNames[1].name, .word = kNames[1].word, .directory = ".codex", .file = "hooks.json",
      .events = CodexHooks::events, .grouped = true, .isOurs = &runsOurCommand,
      .makeEntry = &makeCodexEntry, .rootMembers = kCodexRootMembers,
      .afterInstall = "IMPORTANT: run /hooks in Codex once to TRUST it \u2014 until then it won't fire.",
      .notAnObject = &throwNotAnObject<CodexHookError>},
-    {.name = "Gemini CLI", .word = "gemini", .directory = ".gemini", .file = "settings.json",
+    {.name = kNames[2].name, .word = kNames[2].word, .directory = ".gemini",
+     .file = "settings.json",
      .events = GeminiHooks::events, .grouped = true, .isOurs = &isGeminiEntryOurs,
      .makeEntry = &makeGeminiEntry, .update = &updateGeminiEntry,
      .notAnObject = &throwNotAnObject<GeminiHookError>},
-    {.name = "Cursor", .word = "cursor", .directory = ".cursor", .file = "hooks.json",
+    {.name = kNames[3].name, .word = kNames[3].word, .directory = ".cursor", .file = "hooks.json",
      .events = CursorHooks::events, .isOurs = &runsOurCommand, .makeEntry = &makeCursorEntry,
      .writesVersion = true, .restarted = "the Cursor agent",
      .notAnObject = &throwNotAnObject<CursorHookError>},
     // Reads every *.json file in its hooks folder, so ours is a file of its own.
-    {.name = "GitHub Copilot CLI", .word = "copilot", .directoryVariable = "COPILOT_HOME",
+    {.name = kNames[4].name, .word = kNames[4].word, .directoryVariable = "COPILOT_HOME",
      .directory = ".copilot", .file = "hooks/wexla.json", .events = kCopilotEvents,
      .isOurs = &isCopilotEntryOurs, .makeEntry = &makeCopilotEntry, .writesVersion = true,
      .ownFileText = &ownHooksFileText, .isOurFile = &isOurHooksFile},
-    {.name = "Qwen Code", .word = "qwen", .directoryVariable = "QWEN_HOME", .directory = ".qwen",
+    {.name = kNames[5].name, .word = kNames[5].word, .directoryVariable = "QWEN_HOME",
+     .directory = ".qwen",
      .file = "settings.json", .events = ClaudeHooks::events, .grouped = true,
      .isOurs = &isClaudeEntryOurs, .makeEntry = &makeClaudeEntry},
-    {.name = "opencode", .word = "opencode", .directoryVariable = "XDG_CONFIG_HOME",
+    {.name = kNames[6].name, .word = kNames[6].word, .directoryVariable = "XDG_CONFIG_HOME",
      .directory = ".config", .file = "opencode/plugin/wexla.js", .events = kPluginEvents,
      .ownFileText = &pluginText, .isOurFile = &isOurPlugin},
-    {.name = "Kilo Code", .word = "kilo", .directoryVariable = "XDG_CONFIG_HOME",
+    {.name = kNames[7].name, .word = kNames[7].word, .directoryVariable = "XDG_CONFIG_HOME",
      .directory = ".config", .file = "kilo/plugin/wexla.js", .events = kPluginEvents,
      .ownFileText = &pluginText, .isOurFile = &isOurPlugin},
 }};

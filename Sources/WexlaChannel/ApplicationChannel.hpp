@@ -32,4 +32,21 @@ constexpr bool isFireAndForget(std::string_view text) {
   return false;
 }
 
+// The agents whose hooks wexlactl installs, in the order of its words install-WORD-hooks and
+// uninstall-WORD-hooks: the application's menu offers each under its name.
+struct HookAgent {
+  const char* word;
+  const char* name;
+};
+inline constexpr std::array<HookAgent, 8> kHookAgents{{
+    {"claude", "Claude Code"},
+    {"codex", "Codex"},
+    {"gemini", "Gemini CLI"},
+    {"cursor", "Cursor"},
+    {"copilot", "GitHub Copilot CLI"},
+    {"qwen", "Qwen Code"},
+    {"opencode", "opencode"},
+    {"kilo", "Kilo Code"},
+}};
+
 }  // namespace wexla::channel
