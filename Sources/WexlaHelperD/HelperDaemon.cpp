@@ -87,7 +87,7 @@ void ListenerDelegate::logHeldBackRefusals(kit::TimePoint now) {
   }
 }
 
-int runDaemon(Platform& platform) {
+int runDaemon(Platform& platform, bool exitWhenIdle) {
   const std::unique_ptr<Log> log = platform.makeLog();
   kit::ClosedLidController controller(platform.makeSleepBackend(), kWatchdogTimeoutSeconds,
                                       kHardBatteryFloorPercent);
@@ -109,6 +109,16 @@ int runDaemon(Platform& platform) {
     delegate.logHeldBackRefusals(now);
   });
   platform.startListener(delegate);
+  kit::IdleRule idle(exitWhenIdle ? std::optional(kIdleExit) : std::nullopt);
+  platform.rest([&](bool called) {
+    const kit::TimePoint now = platform.now();
+    const kit::IdleRule::Next next = idle.next(controller.engaged(), called, now);
+    if (next.action == kit::IdleRule::Action::exit) {
+      delegate.logHeldBackRefusals(now);
+      log->write(LogLevel::info, kIdleMessage);
+    }
+    return next;
+  });
   return platform.runForever([&] {
     controller.releaseAll();
     log->write(LogLevel::info, kStoppingMessage);

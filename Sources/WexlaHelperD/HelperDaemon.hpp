@@ -11,6 +11,7 @@
 
 #include "ClosedLidController.hpp"
 #include "DaemonPower.hpp"
+#include "IdleRule.hpp"
 #include "RepeatLimiter.hpp"
 #include "SleepBackend.hpp"
 
@@ -27,10 +28,14 @@ inline constexpr std::string_view kAppBundleID = "dev.wexla.app";
 inline constexpr std::int64_t kWatchdogTickSeconds = 5;
 inline constexpr double kWatchdogTimeoutSeconds = 15.0;
 inline constexpr std::int64_t kHardBatteryFloorPercent = 5;
+// How long a helper started on demand stays with nothing held and no call.
+inline constexpr std::chrono::seconds kIdleExit{60};
 
 inline constexpr std::string_view kStartedMessage = "helper started; boot reconciliation done";
 inline constexpr std::string_view kRejectedMessage = "rejected XPC peer (signature mismatch)";
 inline constexpr std::string_view kStoppingMessage = "released: stopping";
+inline constexpr std::string_view kIdleMessage =
+    "idle for a minute with nothing held: ending until the next call";
 // "setDisableSleep(true) -> false": the requested value, then the result.
 std::string setDisableSleepMessage(bool requested, bool result);
 // The refusal line standing for `refusals` refusals: the platform's `refusal`, followed by
@@ -122,11 +127,18 @@ class Platform {
   // process with status 0; it returns non-zero when the loop fails or the connection the
   // requests come over is lost, so that the service manager starts the daemon again.
   virtual int runForever(std::function<void()> stopping) = 0;
+  // Where the service manager does not need the tick (Linux), the timer follows `plan`, asked
+  // after each call (true) and each tick (false); ending, it stops as SIGTERM does. Elsewhere
+  // the timer keeps its interval.
+  virtual void rest(std::function<kit::IdleRule::Next(bool called)> plan) {
+    static_cast<void>(plan);
+  }
 };
 
 // The daemon's start-up, then its main loop: the boot reconciliation and its log line come
 // before any tick, and the timer runs before any client can connect. A stopped daemon lets go
-// of the setting first: on macOS it would outlive the daemon, across reboots.
-int runDaemon(Platform& platform);
+// of the setting first: on macOS it would outlive the daemon, across reboots. Started on demand
+// (`exitWhenIdle`), it ends after kIdleExit with nothing held and no call.
+int runDaemon(Platform& platform, bool exitWhenIdle = false);
 
 }  // namespace wexla::helper

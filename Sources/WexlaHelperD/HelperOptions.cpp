@@ -1,0 +1,29 @@
+#include "HelperOptions.hpp"
+
+#include <string_view>
+
+namespace wexla::helper {
+
+HelperOptions parseHelperOptions(std::span<const char* const> args) {
+  HelperOptions options;
+  for (const std::string_view word : args) {
+    if (word == "--exit-when-idle") {
+      options.exitWhenIdle = true;
+      continue;
+    }
+    if (word == "--version") {
+      options.exitStatus = 0;
+      options.text = std::string("wexla_helper ") + WEXLA_VERSION + "\n";
+      return options;
+    }
+    options.exitStatus = word == "--help" || word == "-h" ? 0 : 2;
+    options.text =
+        "usage: wexla_helper [--exit-when-idle]\n"
+        "The Wexla helper: holds the computer awake for the Wexla application. The system bus\n"
+        "starts it with --exit-when-idle, to end after a minute with nothing held.\n";
+    return options;
+  }
+  return options;
+}
+
+}  // namespace wexla::helper
