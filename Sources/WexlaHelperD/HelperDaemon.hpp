@@ -127,9 +127,9 @@ class Platform {
   // process with status 0; it returns non-zero when the loop fails or the connection the
   // requests come over is lost, so that the service manager starts the daemon again.
   virtual int runForever(std::function<void()> stopping) = 0;
-  // Where the service manager does not need the tick (Linux), the timer follows `plan`, asked
-  // after each call (true) and each tick (false); ending, it stops as SIGTERM does. Elsewhere
-  // the timer keeps its interval.
+  // Where the helper rests (Linux), the timer follows `plan`, asked at once, then after each
+  // call (true) and each tick (false); ending, it stops as SIGTERM does. Elsewhere (macOS) the
+  // timer keeps its interval.
   virtual void rest(std::function<kit::IdleRule::Next(bool called)> plan) {
     static_cast<void>(plan);
   }
