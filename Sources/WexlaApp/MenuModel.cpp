@@ -1,6 +1,5 @@
 #include "MenuModel.hpp"
 
-
 #include "ApplicationChannel.hpp"
 #include "StatusText.hpp"
 

@@ -34,18 +34,6 @@ std::string releasedMessage(kit::ReleaseReason reason) {
   return "released: the last caller holding it left";
 }
 
-std::optional<int> answerOptions(int argc, const char* const* argv) {
-  if (argc < 2) return std::nullopt;
-  const std::string_view word = argv[1];
-  if (word == "--version") {
-    std::printf("wexla_helper %s\n", WEXLA_VERSION);
-    return 0;
-  }
-  const bool help = word == "--help" || word == "-h";
-  std::fputs(std::string(kUsage).c_str(), help ? stdout : stderr);
-  return help ? 0 : 2;
-}
-
 HelperService::HelperService(kit::ClosedLidController& controller, Log& log,
                              BackendFactory freshBackend, Clock clock)
     : controller_(controller),
@@ -102,7 +90,7 @@ void ListenerDelegate::logHeldBackRefusals(kit::TimePoint now) {
   }
 }
 
-int runDaemon(Platform& platform) {
+int runDaemon(Platform& platform, bool exitWhenIdle) {
   const std::unique_ptr<Log> log = platform.makeLog();
   kit::ClosedLidController controller(platform.makeSleepBackend(), kWatchdogTimeoutSeconds,
                                       kHardBatteryFloorPercent);
@@ -124,6 +112,16 @@ int runDaemon(Platform& platform) {
     delegate.logHeldBackRefusals(now);
   });
   platform.startListener(delegate);
+  kit::IdleRule idle(exitWhenIdle ? std::optional(kIdleExit) : std::nullopt);
+  platform.rest([&](bool called) {
+    const kit::TimePoint now = platform.now();
+    const kit::IdleRule::Next next = idle.next(controller.engaged(), called, now);
+    if (next.action == kit::IdleRule::Action::exit) {
+      delegate.logHeldBackRefusals(now);
+      log->write(LogLevel::info, kIdleMessage);
+    }
+    return next;
+  });
   return platform.runForever([&] {
     controller.releaseAll();
     log->write(LogLevel::info, kStoppingMessage);

@@ -11,6 +11,7 @@
 
 #include "ClosedLidController.hpp"
 #include "DaemonPower.hpp"
+#include "IdleRule.hpp"
 #include "RepeatLimiter.hpp"
 #include "SleepBackend.hpp"
 
@@ -27,21 +28,16 @@ inline constexpr std::string_view kAppBundleID = "dev.wexla.app";
 inline constexpr std::int64_t kWatchdogTickSeconds = 5;
 inline constexpr double kWatchdogTimeoutSeconds = 15.0;
 inline constexpr std::int64_t kHardBatteryFloorPercent = 5;
+// How long a helper started on demand stays with nothing held and no call.
+inline constexpr std::chrono::seconds kIdleExit{60};
 
 inline constexpr std::string_view kStartedMessage = "helper started; boot reconciliation done";
 inline constexpr std::string_view kRejectedMessage = "rejected XPC peer (signature mismatch)";
 inline constexpr std::string_view kStoppingMessage = "released: stopping";
 // Without the bus nobody can reach the helper: it ends with a failure, so that it is started again.
 inline constexpr std::string_view kLostBusMessage = "stopping: the connection to the bus was lost";
-
-// What `wexla_helper --help` prints; an unknown option prints it on standard error.
-inline constexpr std::string_view kUsage =
-    "usage: wexla_helper [--help | --version]\n"
-    "The Wexla helper: keeps the machine awake for the Wexla application while it holds, and lets\n"
-    "go when its heartbeats stop, on low battery and under heat. The system starts it.\n";
-// The answer to the command line when it is not a plain start: the exit status, after printing
-// the usage or the version (0), or the usage on standard error (2). Nothing is started.
-std::optional<int> answerOptions(int argc, const char* const* argv);
+inline constexpr std::string_view kIdleMessage =
+    "idle for a minute with nothing held: ending until the next call";
 // "setDisableSleep(true) -> false": the requested value, then the result.
 std::string setDisableSleepMessage(bool requested, bool result);
 // The refusal line standing for `refusals` refusals: the platform's `refusal`, followed by
@@ -135,11 +131,18 @@ class Platform {
   // fails or the connection the requests come over is lost, so that the service manager starts
   // the daemon again.
   virtual int runForever(std::function<void()> stopping) = 0;
+  // Where the helper rests (Linux), the timer follows `plan`, asked at once, then after each
+  // call (true) and each tick (false); ending, it stops as SIGTERM does. Elsewhere (macOS) the
+  // timer keeps its interval.
+  virtual void rest(std::function<kit::IdleRule::Next(bool called)> plan) {
+    static_cast<void>(plan);
+  }
 };
 
 // The daemon's start-up, then its main loop: the boot reconciliation and its log line come
 // before any tick, and the timer runs before any client can connect. A stopped daemon lets go
-// of the setting first: on macOS it would outlive the daemon, across reboots.
-int runDaemon(Platform& platform);
+// of the setting first: on macOS it would outlive the daemon, across reboots. Started on demand
+// (`exitWhenIdle`), it ends after kIdleExit with nothing held and no call.
+int runDaemon(Platform& platform, bool exitWhenIdle = false);
 
 }  // namespace wexla::helper

@@ -6,7 +6,8 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 DESTDIR=$stage cmake --install "$1" --prefix /usr >/dev/null || { echo "install failed"; exit 1; }
 got=$(cd "$stage" && find . -type f | sort)
-expected="./usr/bin/wexla
+expected="./etc/xdg/autostart/wexla.desktop
+./usr/bin/wexla
 ./usr/bin/wexlactl
 ./usr/lib/systemd/system/wexla-helper.service
 ./usr/lib/systemd/user/wexla.service

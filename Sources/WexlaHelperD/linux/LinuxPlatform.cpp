@@ -5,6 +5,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -93,6 +94,11 @@ class LinuxPlatform final : public Platform {
     }
   }
 
+  void rest(std::function<kit::IdleRule::Next(bool called)> plan) override {
+    plan_ = std::move(plan);
+    pace(false);
+  }
+
   int runForever(std::function<void()> stopping) override {
     stopping_ = std::move(stopping);
     // The signals come through the loop, so that the release runs there, between two requests.
@@ -143,7 +149,35 @@ class LinuxPlatform final : public Platform {
     sd_event_source_get_time(source, &due);
     sd_event_source_set_time(source, due + self->interval_);
     sd_event_source_set_enabled(source, SD_EVENT_ONESHOT);
+    self->pace(false);
     return 0;
+  }
+
+  // Ticks while something is held; otherwise the timer waits for the time to end, if any, or is
+  // off until a call.
+  void pace(bool called) {
+    if (!plan_ || !timer_) return;
+    const kit::IdleRule::Next next = plan_(called);
+    switch (next.action) {
+      case kit::IdleRule::Action::tick:
+        if (resting_) sd::fireAfter(timer_.get(), std::chrono::microseconds(interval_));
+        resting_ = false;
+        return;
+      case kit::IdleRule::Action::wait:
+        resting_ = true;
+        if (!next.until) {
+          sd_event_source_set_enabled(timer_.get(), SD_EVENT_OFF);
+          return;
+        }
+        sd::fireAfter(timer_.get(), std::max(std::chrono::microseconds(0),
+                                             std::chrono::ceil<std::chrono::microseconds>(
+                                                 *next.until - kit::Clock::now())));
+        return;
+      case kit::IdleRule::Action::exit:
+        if (stopping_) stopping_();
+        sd_event_exit(event_.get(), 0);
+        return;
+    }
   }
 
   // A caller with a live hold is served at once: its admission lasts as long as that hold. Any
@@ -165,7 +199,9 @@ class LinuxPlatform final : public Platform {
     }
     const auto open = self->questions_.find(sender);
     if (open == self->questions_.end() && self->delegate_->service().holds(sender)) {
-      return self->serve(sender, m);
+      const int served = self->serve(sender, m);
+      self->pace(true);
+      return served;
     }
     if (open != self->questions_.end() && open->second.held.size() >= kMaxWaitingCalls) {
       return sd_bus_error_set(error, SD_BUS_ERROR_LIMITS_EXCEEDED,
@@ -174,6 +210,7 @@ class LinuxPlatform final : public Platform {
     const auto [entry, isNew] = self->questions_.try_emplace(sender);
     entry->second.held.emplace_back(sd_bus_message_ref(m));
     if (isNew) self->ask(entry->first);
+    self->pace(true);
     return 1;  // answered when the verdict comes
   }
 
@@ -206,6 +243,7 @@ class LinuxPlatform final : public Platform {
                                    "polkit gave no answer; try again later");
       }
     }
+    pace(true);
   }
 
   static std::string refusal(const std::string& name, kit::PolkitAuthority::Answer answer) {
@@ -258,6 +296,8 @@ class LinuxPlatform final : public Platform {
   sd::Bus bus_;
   std::function<void()> tick_;
   std::function<void()> stopping_;
+  std::function<kit::IdleRule::Next(bool called)> plan_;
+  bool resting_ = false;  // the timer waits or is off instead of ticking
   std::uint64_t interval_ = 0;
   ListenerDelegate* delegate_ = nullptr;
   kit::PolkitAuthority polkit_;
