@@ -91,9 +91,14 @@ class WholeRoad : public ::testing::Test {
   void startSystemServices() {
     logind_ = start({WEXLA_FAKE_LOGIND_PATH});
     ASSERT_EQ(logind_->readLine(10s), "ready");
-    polkit_ = start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string()});
+    std::vector<std::string> polkit{WEXLA_FAKE_POLKIT_PATH, "--record",
+                                    (dir_.path() / "asked").string()};
+    for (std::string& answer : polkitAnswers()) polkit.push_back(std::move(answer));
+    polkit_ = start(polkit);
     ASSERT_EQ(polkit_->readLine(10s), "ready");
   }
+  // More of the stand-in polkit's arguments, asked once the system bus is up.
+  virtual std::vector<std::string> polkitAnswers() { return {}; }
 
   void startHelper() {
     helper_ = start({WEXLA_HELPER_PATH});
