@@ -137,29 +137,23 @@ TEST_F(Wexlactl, EachRunAsTheUserAndTheApplicationSeeIt) {
 }
 
 // From a stand-in, what the application never does: an empty reply is a reply; a replied object
-// that is no text is none, and a reply after the 2 s wait comes too late.
+// that is no text is none, and a reply after the 2 s wait comes too late. A warning in the reply to
+// a run is the person's to see, once, on standard error; the command goes on.
 TEST_F(Wexlactl, RepliesTheApplicationNeverGives) {
-  const std::tuple<Args, int, std::string> cases[] = {
-      {{"--reply", ""}, 0, "\n"},
-      {{"--non-string", "--delay-ms", "2500", "--reply", "late"}, 1, kNoReply},
+  const std::string warned = "while — 1 ⚠ helper không chạy — máy vẫn có thể ngủ";
+  const std::tuple<Args, Args, int, std::string> cases[] = {
+      {{"--reply", ""}, {"on"}, 0, "\n"},
+      {{"--non-string", "--delay-ms", "2500", "--reply", "late"}, {"on"}, 1, kNoReply},
+      {{"--reply", warned}, {"run", "sh", "-c", "sleep 0.3; exit 3"}, 3, warned + "\n"},
   };
-  for (const auto& [answer, status, printed] : cases) {
+  for (const auto& [answer, args, status, printed] : cases) {
     startApp(answer);
-    const ProcessResult result = run({"on"});
+    const ProcessResult result = run(args);
     EXPECT_EQ(result.exitStatus, status);
     EXPECT_EQ(result.out + result.err, printed);
     EXPECT_LT(result.elapsed, 3s);
-    EXPECT_GE(result.elapsed, status == 0 ? 0s : 1.9s);
+    EXPECT_GE(result.elapsed, status == 1 ? 1.9s : 0s);
   }
-}
-
-// A warning in the reply is the person's to see, once, on standard error; the command goes on.
-TEST_F(Wexlactl, ARunTellsTheApplicationsWarning) {
-  const std::string warned = "while — 1 ⚠ helper không chạy — máy vẫn có thể ngủ";
-  startApp({"--reply", warned});
-  const ProcessResult result = run({"run", "sh", "-c", "sleep 0.3; exit 3"});
-  EXPECT_EQ(result.exitStatus, 3);
-  EXPECT_EQ(result.out + result.err, warned + "\n");
 }
 
 TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
@@ -278,32 +272,6 @@ TEST_F(HookCommands, EachAgentsWholeRoad) {
   EXPECT_EQ(hook.exitStatus, 0);
   EXPECT_EQ(hook.out + hook.err, "");
   EXPECT_EQ(commands_.texts(1, 10s), Args{"busy"});
-}
-
-// Real settings files, laid out as the agents document them: uninstalling gives back the
-// document with everything of the user's, down to the member order and another command that
-// names the tool.
-TEST_F(HookCommands, RealisticSettingsFilesComeBackWhole) {
-  int files = 0;
-  for (const auto& [agent, file, ownFile] : kAgents) {
-    const fs::path path = home_.path() / file;
-    const fs::path fixtures = fs::path(WEXLA_FIXTURES) / "agents" / agent;
-    if (!fs::exists(fixtures)) continue;
-    for (const auto& fixture : fs::directory_iterator(fixtures)) {
-      SCOPED_TRACE(fixture.path().string());
-      ++files;
-      const std::string original = readFile(fixture.path());
-      writeFile(path, original);
-      fs::remove(path.string() + ".wexla-backup");
-      EXPECT_EQ(run({"install-" + agent + "-hooks"}).exitStatus, 0);
-      EXPECT_EQ(run({"uninstall-" + agent + "-hooks"}).exitStatus, 0);
-      Json expected = Json::parse(original);
-      if (agent == "cursor" && !expected.contains("version")) expected["version"] = 1;  // kept
-      EXPECT_EQ(Json::parse(readFile(path)).dump(), expected.dump());
-      EXPECT_EQ(readFile(path.string() + ".wexla-backup"), original);
-    }
-  }
-  EXPECT_EQ(files, 12);
 }
 
 using RunCommand = WholeRoad;
