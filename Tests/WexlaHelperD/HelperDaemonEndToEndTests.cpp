@@ -39,8 +39,11 @@ class HelperDaemon : public WholeRoad {
       EXPECT_TRUE(*bus);
     }
     std::vector<std::string> answers;
-    for (const auto& [bus, answer] : {std::pair{&denied_, "denied"}, {&challenged_, "challenge"},
-                                      {&odd_, "malformed"}, {&slow_, "10"}, {&leaving_, "2"}}) {
+    for (const auto& [bus, answer] : {std::pair{&denied_, "denied"},
+                                      {&challenged_, "challenge"},
+                                      {&odd_, "malformed"},
+                                      {&slow_, "10"},
+                                      {&leaving_, "2"}}) {
       answers.insert(answers.end(), {"--answer", uniqueName(*bus) + "=" + answer});
     }
     return answers;
@@ -135,8 +138,8 @@ TEST_F(HelperDaemon, EachCallerHoldsOnItsOwnAndOnlyAPlainYesInTimeLetsItIn) {
 TEST_F(HelperDaemon, TheLockReturnsWhenLogindLostItAndIsOnlyEverItsOwn) {
   // Answered without starting a second helper beside the first.
   for (const auto& [option, status] : {std::pair{"--help", 0}, {"--version", 0}, {"--bogus", 2}}) {
-    const ProcessResult answered =
-        runProcess({WEXLA_HELPER_PATH, option}, {"DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()}, 5s);
+    const ProcessResult answered = runProcess(
+        {WEXLA_HELPER_PATH, option}, {"DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()}, 5s);
     EXPECT_EQ(answered.exitStatus, status) << option;
     EXPECT_EQ((status == 0 ? answered.out : answered.err).substr(0, 13),
               option == std::string("--version") ? "wexla_helper " : "usage: wexla_")
@@ -171,8 +174,7 @@ TEST_F(HelperDaemon, TheLockReturnsWhenLogindLostItAndIsOnlyEverItsOwn) {
   const ProcessResult ended = helper_->wait(5s);
   EXPECT_EQ(ended.exitStatus, 1);
   EXPECT_EQ(ended.err.substr(0, ended.err.find("<3>")),
-            kStarted + kEngaged + kEngaged +
-                "<6>released: the last caller holding it left\n");
+            kStarted + kEngaged + kEngaged + "<6>released: the last caller holding it left\n");
   EXPECT_TRUE(ended.err.ends_with("<3>stopping: the connection to the bus was lost\n"))
       << ended.err;
 }
