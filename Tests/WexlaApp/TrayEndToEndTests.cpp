@@ -216,7 +216,8 @@ TEST_F(Tray, TheIconShowsTheStateItsMenuHoldsTheMachineAndTroubleIsToldOnce) {
   // The helper goes away: told once; told again once it is back.
   helper_->signal(SIGKILL);
   EXPECT_EQ(desktop_->readLine(10s), "notify 0 wexla-trouble.svg | " + kTrouble);
-  EXPECT_EQ(property("IconName"), "wexla-trouble");
+  // The icon is redrawn a moment after the notice goes out.
+  EXPECT_TRUE(pumpUntil(2s, [&] { return property("IconName") == "wexla-trouble"; }));
   EXPECT_EQ(property("Status"), "NeedsAttention");
   startHelper();
   const std::optional<std::string> back = desktop_->readLine(32s);
