@@ -7,11 +7,7 @@
 
 namespace wexla::test {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-}  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& env)

@@ -41,21 +41,26 @@ sd::Bus PrivateBus::connect() const {
   return bus;
 }
 
-bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds limit) const {
+std::string PrivateBus::owner(const std::string& name) const {
   const sd::Bus bus = connect();
-  if (!bus) return false;
+  sd_bus_message* reply = nullptr;
+  const char* owner = "";
+  if (bus && sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s",
+                                name.c_str()) >= 0) {
+    sd_bus_message_read(reply, "s", &owner);
+  }
+  const sd::Message answer(reply);
+  return owner;
+}
+
+bool PrivateBus::waitForName(const std::string& name, std::chrono::milliseconds limit) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  do {
-    sd_bus_message* reply = nullptr;
-    int owned = 0;
-    const int r = sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-                                     name.c_str());
-    const sd::Message answer(reply);
-    if (r >= 0 && sd_bus_message_read(reply, "b", &owned) >= 0 && owned) return true;
+  while (owner(name).empty()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (std::chrono::steady_clock::now() < deadline);
-  return false;
+  }
+  return true;
 }
 
 PrivateBus PrivateBus::session() { return PrivateBus({"--session"}); }

@@ -32,6 +32,8 @@ class PrivateBus {
   const std::string& address() const { return address_; }
   // A new client connection to this bus; nothing when it cannot be made.
   sd::Bus connect() const;
+  // The unique name of the peer that owns `name`; empty when none does.
+  std::string owner(const std::string& name) const;
   // Whether some peer owns `name` within `limit`.
   bool waitForName(const std::string& name, std::chrono::milliseconds limit) const;
   // Ends the bus now, as a crashed or restarted one would.

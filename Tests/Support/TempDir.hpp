@@ -1,6 +1,13 @@
 #pragma once
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cerrno>
 #include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
 
 namespace wexla::test {
 
@@ -8,8 +15,22 @@ namespace wexla::test {
 // saying where, when it failed, so the files can be looked at.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "wexla-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    path_ = pattern;
+  }
+  ~TempDir() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (test != nullptr && test->result()->Failed()) {
+      std::cerr << "kept the failed test's files in " << path_ << '\n';
+      return;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 

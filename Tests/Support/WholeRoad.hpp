@@ -7,6 +7,7 @@
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,9 +92,14 @@ class WholeRoad : public ::testing::Test {
   void startSystemServices() {
     logind_ = start({WEXLA_FAKE_LOGIND_PATH});
     ASSERT_EQ(logind_->readLine(10s), "ready");
-    polkit_ = start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string()});
+    std::vector<std::string> polkit{WEXLA_FAKE_POLKIT_PATH, "--record",
+                                    (dir_.path() / "asked").string()};
+    for (std::string& answer : polkitAnswers()) polkit.push_back(std::move(answer));
+    polkit_ = start(polkit);
     ASSERT_EQ(polkit_->readLine(10s), "ready");
   }
+  // More of the stand-in polkit's arguments, asked once the system bus is up.
+  virtual std::vector<std::string> polkitAnswers() { return {}; }
 
   void startHelper() {
     helper_ = start({WEXLA_HELPER_PATH});
@@ -109,15 +115,20 @@ class WholeRoad : public ::testing::Test {
     return result.out;
   }
 
-  // The status line once it reads `expected`, or the last one at the limit.
-  std::string statusUntil(const std::string& expected, std::chrono::milliseconds limit) const {
+  // What `wexlactl ARGS` prints once `wanted` holds of it, or the last at the limit.
+  std::string statusUntil(const std::function<bool(const std::string&)>& wanted,
+                          std::chrono::milliseconds limit,
+                          const std::vector<std::string>& args = {"status"}) const {
     std::string status;
     for (const auto until = std::chrono::steady_clock::now() + limit;
-         status != expected && std::chrono::steady_clock::now() < until;
+         !wanted(status) && std::chrono::steady_clock::now() < until;
          std::this_thread::sleep_for(100ms)) {
-      status = wexlactl({"status"});
+      status = wexlactl(args);
     }
     return status;
+  }
+  std::string statusUntil(const std::string& expected, std::chrono::milliseconds limit) const {
+    return statusUntil([&](const std::string& status) { return status == expected; }, limit);
   }
 
   std::string lockedBy(const ChildProcess& helper) const {

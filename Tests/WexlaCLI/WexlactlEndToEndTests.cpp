@@ -137,29 +137,23 @@ TEST_F(Wexlactl, EachRunAsTheUserAndTheApplicationSeeIt) {
 }
 
 // From a stand-in, what the application never does: an empty reply is a reply; a replied object
-// that is no text is none, and a reply after the 2 s wait comes too late.
+// that is no text is none, and a reply after the 2 s wait comes too late. A warning in the reply to
+// a run is the person's to see, once, on standard error; the command goes on.
 TEST_F(Wexlactl, RepliesTheApplicationNeverGives) {
-  const std::tuple<Args, int, std::string> cases[] = {
-      {{"--reply", ""}, 0, "\n"},
-      {{"--non-string", "--delay-ms", "2500", "--reply", "late"}, 1, kNoReply},
+  const std::string warned = "while — 1 ⚠ helper không chạy — máy vẫn có thể ngủ";
+  const std::tuple<Args, Args, int, std::string> cases[] = {
+      {{"--reply", ""}, {"on"}, 0, "\n"},
+      {{"--non-string", "--delay-ms", "2500", "--reply", "late"}, {"on"}, 1, kNoReply},
+      {{"--reply", warned}, {"run", "sh", "-c", "sleep 0.3; exit 3"}, 3, warned + "\n"},
   };
-  for (const auto& [answer, status, printed] : cases) {
+  for (const auto& [answer, args, status, printed] : cases) {
     startApp(answer);
-    const ProcessResult result = run({"on"});
+    const ProcessResult result = run(args);
     EXPECT_EQ(result.exitStatus, status);
     EXPECT_EQ(result.out + result.err, printed);
     EXPECT_LT(result.elapsed, 3s);
-    EXPECT_GE(result.elapsed, status == 0 ? 0s : 1.9s);
+    EXPECT_GE(result.elapsed, status == 1 ? 1.9s : 0s);
   }
-}
-
-// A warning in the reply is the person's to see, once, on standard error; the command goes on.
-TEST_F(Wexlactl, ARunTellsTheApplicationsWarning) {
-  const std::string warned = "while — 1 ⚠ helper không chạy — máy vẫn có thể ngủ";
-  startApp({"--reply", warned});
-  const ProcessResult result = run({"run", "sh", "-c", "sleep 0.3; exit 3"});
-  EXPECT_EQ(result.exitStatus, 3);
-  EXPECT_EQ(result.out + result.err, warned + "\n");
 }
 
 TEST_F(Wexlactl, TheLaterOfTwoRepliesInOnePassIsPrinted) {
@@ -280,52 +274,16 @@ TEST_F(HookCommands, EachAgentsWholeRoad) {
   EXPECT_EQ(commands_.texts(1, 10s), Args{"busy"});
 }
 
-// Real settings files, laid out as the agents document them: uninstalling gives back the
-// document with everything of the user's, down to the member order and another command that
-// names the tool.
-TEST_F(HookCommands, RealisticSettingsFilesComeBackWhole) {
-  int files = 0;
-  for (const auto& [agent, file, ownFile] : kAgents) {
-    const fs::path path = home_.path() / file;
-    const fs::path fixtures = fs::path(WEXLA_FIXTURES) / "agents" / agent;
-    if (!fs::exists(fixtures)) continue;
-    for (const auto& fixture : fs::directory_iterator(fixtures)) {
-      SCOPED_TRACE(fixture.path().string());
-      ++files;
-      const std::string original = readFile(fixture.path());
-      writeFile(path, original);
-      fs::remove(path.string() + ".wexla-backup");
-      EXPECT_EQ(run({"install-" + agent + "-hooks"}).exitStatus, 0);
-      EXPECT_EQ(run({"uninstall-" + agent + "-hooks"}).exitStatus, 0);
-      Json expected = Json::parse(original);
-      if (agent == "cursor" && !expected.contains("version")) expected["version"] = 1;  // kept
-      EXPECT_EQ(Json::parse(readFile(path)).dump(), expected.dump());
-      EXPECT_EQ(readFile(path.string() + ".wexla-backup"), original);
-    }
-  }
-  EXPECT_EQ(files, 12);
-}
-
-class RunCommand : public WholeRoad {
- protected:
-  // `status json` once `wanted` holds of it, or as it is after a few seconds.
-  Json statusUntil(const std::function<bool(const Json&)>& wanted) const {
-    Json status;
-    for (const auto until = std::chrono::steady_clock::now() + 5s;
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(50ms)) {
-      status = Json::parse(wexlactl({"status", "json"}), nullptr, false);
-      if (status.is_object() && wanted(status)) break;
-    }
-    return status;
-  }
-};
+using RunCommand = WholeRoad;
 
 // While the command runs the application holds for its process and the helper holds the
 // machine; SIGTERM to wexlactl reaches the command, whose status comes back, and the hold ends.
 TEST_F(RunCommand, HeldWhileTheCommandRuns) {
   ChildProcess tool({WEXLACTL_PATH, "run", "sleep", "10"}, environment());
-  Json held = statusUntil([](const Json& status) { return status.value("held", false); });
+  const auto holding = [](const std::string& text) { return text.starts_with(R"({"held": true)"); };
+  const Json held = Json::parse(statusUntil(holding, 5s, {"status", "json"}), nullptr, false);
   ASSERT_EQ(held["holds"].size(), 1u) << held;
+  EXPECT_EQ(logind_->readLine(1s), lockedBy(*helper_));
   const std::string command = held["holds"][0]["pids"][0].dump();
   EXPECT_NE(readFile("/proc/" + command + "/status")
                 .find("\nPPid:\t" + std::to_string(tool.pid()) + "\n"),
@@ -336,8 +294,9 @@ TEST_F(RunCommand, HeldWhileTheCommandRuns) {
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
   EXPECT_EQ(result.exitStatus, 143);
   EXPECT_EQ(result.out + result.err, "");
-  const auto emptied = [](const Json& status) { return status.value("holds", Json()).empty(); };
-  EXPECT_EQ(statusUntil(emptied).value("holds", Json()), Json::array());
+  const std::string off = "off — không giữ máy thức / not holding\n";
+  EXPECT_EQ(statusUntil(off, 5s), off);
+  EXPECT_EQ(logind_->readLine(2s), releasedBy(*helper_));
 }
 
 // From a shell as a person types it ("$0" is the tool): the command's input, output, words and
@@ -397,8 +356,8 @@ TEST_F(HookCommands, FilesQwenCodeWrote) {
   EXPECT_EQ(readFile(path), commented);
 }
 
-// `hooks` reads each file where its agent looks (COPILOT_HOME and XDG_CONFIG_HOME honoured, a
-// settings file that is a link followed) and tells an install apart from a file it cannot read.
+// `hooks` reads each file where its agent looks (COPILOT_HOME and XDG_CONFIG_HOME honoured) and
+// tells an install apart from a file it cannot read.
 // The person's own file in Copilot's hooks folder is never touched; a plugin folder that cannot
 // be written, or a folder variable that is no absolute path, fails the install with the reason.
 TEST_F(HookCommands, TheHooksWordAndWhereEachAgentLooks) {
@@ -407,9 +366,6 @@ TEST_F(HookCommands, TheHooksWordAndWhereEachAgentLooks) {
                 "XDG_CONFIG_HOME=" + (home / "xdg").string()};
   const std::string mine = R"({"version": 1, "hooks": {"preToolUse": []}})";
   writeFile(home / "copilot/hooks/mine.json", mine);
-  writeFile(home / "dotfiles/qwen.json", R"({"ui": {"theme": "GitHub"}})");
-  fs::create_directories(home / ".qwen");
-  fs::create_symlink("../dotfiles/qwen.json", home / ".qwen/settings.json");
   writeFile(home / ".gemini/settings.json", "[");
   const ProcessResult before = run({"hooks"});
   for (const char* agent : {"copilot", "qwen", "opencode"}) {
@@ -429,8 +385,6 @@ Kilo Code           $HOME/xdg/kilo/plugin/wexla.js  not installed
                      "$HOME", home.string()));
   EXPECT_EQ(before.out, replaced(after.out, "  installed\n", "  not installed\n"));
   EXPECT_EQ(after.exitStatus, 0);
-  EXPECT_TRUE(fs::is_symlink(home / ".qwen/settings.json"));
-  EXPECT_TRUE(Json::parse(readFile(home / "dotfiles/qwen.json")).contains("hooks"));
 
   // Permission bits do not stop root: the tool then runs as nobody, in a home it may enter.
   const fs::path plugins = home / "xdg/kilo/plugin";

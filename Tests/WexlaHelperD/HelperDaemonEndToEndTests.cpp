@@ -4,10 +4,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "ChildProcess.hpp"
 #include "Files.hpp"
-#include "PrivateBus.hpp"
-#include "TempDir.hpp"
+#include "WholeRoad.hpp"
 
 namespace wexla::test {
 namespace {
@@ -30,32 +28,25 @@ std::string uniqueName(const sd::Bus& bus) {
 // Besides the test's client: another that polkit lets in, one that only ever heartbeats, callers
 // it refuses, one it lets in after 10 s (past the helper's limit of 5 s), one that leaves before
 // polkit lets it in after 2 s.
-class HelperDaemon : public ::testing::Test {
+class HelperDaemon : public WholeRoad {
  protected:
-  void SetUp() override {
-    bus_ = std::make_unique<PrivateBus>(
-        PrivateBus::systemLike(dir_.path(), PrivateBus::HelperPolicy::included));
-    logind_ = start({WEXLA_FAKE_LOGIND_PATH});
-    ASSERT_EQ(logind_->readLine(10s), "ready");
+  void SetUp() override { startRoad(); }
+
+  std::vector<std::string> polkitAnswers() override {
     for (sd::Bus* bus :
          {&client_, &other_, &beating_, &denied_, &challenged_, &odd_, &slow_, &leaving_}) {
-      *bus = bus_->connect();
-      ASSERT_TRUE(*bus);
+      *bus = system_->connect();
+      EXPECT_TRUE(*bus);
     }
-    polkit_ =
-        start({WEXLA_FAKE_POLKIT_PATH, "--record", (dir_.path() / "asked").string(), "--answer",
-               uniqueName(denied_) + "=denied", "--answer", uniqueName(challenged_) + "=challenge",
-               "--answer", uniqueName(odd_) + "=malformed", "--answer", uniqueName(slow_) + "=10",
-               "--answer", uniqueName(leaving_) + "=2"});
-    ASSERT_EQ(polkit_->readLine(10s), "ready");
-    helper_ = start({WEXLA_HELPER_PATH});
-    ASSERT_TRUE(bus_->waitForName("dev.wexla.helper", 10s)) << "the helper never took its name";
-  }
-
-  std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv) const {
-    return std::make_unique<ChildProcess>(
-        argv, std::vector<std::string>{"PATH=/usr/bin:/bin",
-                                       "DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()});
+    std::vector<std::string> answers;
+    for (const auto& [bus, answer] : {std::pair{&denied_, "denied"},
+                                      {&challenged_, "challenge"},
+                                      {&odd_, "malformed"},
+                                      {&slow_, "10"},
+                                      {&leaving_, "2"}}) {
+      answers.insert(answers.end(), {"--answer", uniqueName(*bus) + "=" + answer});
+    }
+    return answers;
   }
 
   // Sends a call that wants no answer.
@@ -81,20 +72,12 @@ class HelperDaemon : public ::testing::Test {
     return error.name() != nullptr ? error.name() : "no answer";
   }
 
-  std::string locked() const {
-    return "inhibit sleep:handle-lid-switch Wexla block " + std::to_string(helper_->pid());
-  }
-  std::string released() const { return "released Wexla " + std::to_string(helper_->pid()); }
-
-  TempDir dir_;
-  std::unique_ptr<PrivateBus> bus_;
-  std::unique_ptr<ChildProcess> logind_, polkit_, helper_;
   sd::Bus client_, other_, beating_, denied_, challenged_, odd_, slow_, leaving_;
 };
 
 TEST_F(HelperDaemon, EachCallerHoldsOnItsOwnAndOnlyAPlainYesInTimeLetsItIn) {
   EXPECT_EQ(call("SetDisableSleep"), "true");
-  EXPECT_EQ(logind_->readLine(5s), locked());
+  EXPECT_EQ(logind_->readLine(5s), lockedBy(*helper_));
   EXPECT_EQ(call("CurrentDisableSleep"), "true");
   // Another caller's status is its own.
   EXPECT_EQ(call("CurrentDisableSleep", false, other_.get()), "false");
@@ -122,13 +105,13 @@ TEST_F(HelperDaemon, EachCallerHoldsOnItsOwnAndOnlyAPlainYesInTimeLetsItIn) {
   }
   // The lock goes with the client's release: heartbeats alone hold nothing.
   EXPECT_EQ(call("SetDisableSleep", false), "true");
-  EXPECT_EQ(logind_->readLine(2s), released());
+  EXPECT_EQ(logind_->readLine(2s), releasedBy(*helper_));
 
   EXPECT_EQ(call("CurrentDisableSleep"), "false");
   EXPECT_EQ(call("SetDisableSleep"), "true");
-  EXPECT_EQ(logind_->readLine(5s), locked());
+  EXPECT_EQ(logind_->readLine(5s), lockedBy(*helper_));
   // Hung up on, it lets go first and exits with success.
-  const std::string lockGone = released();
+  const std::string lockGone = releasedBy(*helper_);
   helper_->signal(SIGHUP);
   const ProcessResult stopped = helper_->wait(10s);
   EXPECT_EQ(stopped.exitStatus, 0);
@@ -152,11 +135,11 @@ TEST_F(HelperDaemon, EachCallerHoldsOnItsOwnAndOnlyAPlainYesInTimeLetsItIn) {
   EXPECT_EQ(readFile(dir_.path() / "asked"), questions);
 }
 
-TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndIsOnlyEverItsOwn) {
+TEST_F(HelperDaemon, TheLockReturnsWhenLogindLostItAndIsOnlyEverItsOwn) {
   // Answered without starting a second helper beside the first.
   for (const auto& [option, status] : {std::pair{"--help", 0}, {"--version", 0}, {"--bogus", 2}}) {
-    const ProcessResult answered =
-        runProcess({WEXLA_HELPER_PATH, option}, {"DBUS_SYSTEM_BUS_ADDRESS=" + bus_->address()}, 5s);
+    const ProcessResult answered = runProcess(
+        {WEXLA_HELPER_PATH, option}, {"DBUS_SYSTEM_BUS_ADDRESS=" + system_->address()}, 5s);
     EXPECT_EQ(answered.exitStatus, status) << option;
     EXPECT_EQ((status == 0 ? answered.out : answered.err).substr(0, 13),
               option == std::string("--version") ? "wexla_helper " : "usage: wexla_")
@@ -172,18 +155,14 @@ TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndIsOnlyEverIts
   EXPECT_EQ(call("CurrentDisableSleep"), "false");
 
   EXPECT_EQ(call("SetDisableSleep", true), "true");
-  EXPECT_EQ(logind_->readLine(5s), locked());
-  EXPECT_EQ(call("SetDisableSleep", false), "true");
-  EXPECT_EQ(logind_->readLine(5s), released());
-  EXPECT_EQ(call("SetDisableSleep", true), "true");
-  EXPECT_EQ(logind_->readLine(5s), locked());
+  EXPECT_EQ(logind_->readLine(5s), lockedBy(*helper_));
   logind_->signal(SIGUSR1);  // logind forgets the lock while the helper still holds its descriptor
   EXPECT_EQ(logind_->readLine(5s), "dropped");
   EXPECT_EQ(call("CurrentDisableSleep"), "false");
   EXPECT_EQ(call("SetDisableSleep", true), "true");
-  EXPECT_EQ(logind_->readLine(5s), locked()) << "answered true without a lock";
+  EXPECT_EQ(logind_->readLine(5s), lockedBy(*helper_)) << "answered true without a lock";
   client_.reset();  // the last caller holding it gone, it lets go at once
-  EXPECT_EQ(logind_->readLine(5s), released());
+  EXPECT_EQ(logind_->readLine(5s), releasedBy(*helper_));
   // polkit frozen: a caller's calls wait for it, sixteen at most.
   polkit_->signal(SIGSTOP);
   for (int i = 0; i < 16; ++i) sendOnly(other_.get(), "Heartbeat");
@@ -191,12 +170,11 @@ TEST_F(HelperDaemon, TheLockGoesOnRequestReturnsWhenLogindLostItAndIsOnlyEverIts
   polkit_->signal(SIGCONT);
 
   // Without its bus nobody can reach it: it ends with a failure, and systemd starts it again.
-  bus_->stop();
+  system_->stop();
   const ProcessResult ended = helper_->wait(5s);
   EXPECT_EQ(ended.exitStatus, 1);
   EXPECT_EQ(ended.err.substr(0, ended.err.find("<3>")),
-            kStarted + kEngaged + kReleased + kEngaged + kEngaged +
-                "<6>released: the last caller holding it left\n");
+            kStarted + kEngaged + kEngaged + "<6>released: the last caller holding it left\n");
   EXPECT_TRUE(ended.err.ends_with("<3>stopping: the connection to the bus was lost\n"))
       << ended.err;
 }
