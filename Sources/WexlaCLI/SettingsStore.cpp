@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "FileDescriptor.hpp"
 #include "Utf8.hpp"
 
 namespace wexla::cli {
@@ -31,23 +32,7 @@ constexpr int kMaxLinkHops = 40;
   throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
 }
 
-// An open file, closed when it goes.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using base::FileDescriptor;
 
 std::string readAll(int fd, const fs::path& path,
                     std::size_t limit = std::numeric_limits<std::size_t>::max()) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "AppLog.hpp"
+#include "FileDescriptor.hpp"
 
 namespace wexla::app {
 
@@ -108,17 +109,15 @@ void ProcessWatches::unwatch(std::int32_t pid) {
 
 std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
   auto watch = std::make_unique<Watch>(Watch{this, pid, {}, {}});
-  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-  if (fd < 0 && errno == ESRCH) return nullptr;
-  if (fd >= 0 && static_cast<std::uint64_t>(fd) < pidfdLimit_) {
+  base::FileDescriptor fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  if (!fd && errno == ESRCH) return nullptr;
+  if (fd && static_cast<std::uint64_t>(fd.get()) < pidfdLimit_) {
     // Readable at once: the process has ended and waits for its parent (a zombie).
-    if (readable(fd)) {
-      ::close(fd);
-      return nullptr;
-    }
+    if (readable(fd.get())) return nullptr;
     sd_event_source* source = nullptr;
-    if (sd_event_add_io(event_, &source, fd, EPOLLIN, &onPidfd, watch.get()) >= 0) {
+    if (sd_event_add_io(event_, &source, fd.get(), EPOLLIN, &onPidfd, watch.get()) >= 0) {
       sd_event_source_set_io_fd_own(source, 1);
+      fd.release();
       // Texts first: a `while` for a number whose process ended unseen is answered for the process
       // that has the number now, and that old end is then never told.
       sd_event_source_set_priority(source, SD_EVENT_PRIORITY_IDLE);
@@ -126,8 +125,8 @@ std::unique_ptr<ProcessWatches::Watch> ProcessWatches::open(std::int32_t pid) {
       return watch;
     }
   }
-  const int error = fd < 0 ? errno : EMFILE;
-  if (fd >= 0) ::close(fd);
+  const int error = fd ? EMFILE : errno;
+  fd.reset();
   const ProcessReading reading = readProcess(pid);
   if (!reading.alive) return nullptr;
   watch->startTime = reading.startTime;

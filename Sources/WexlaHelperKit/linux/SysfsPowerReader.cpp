@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "FileDescriptor.hpp"
+
 namespace wexla::kit {
 
 namespace {
@@ -22,25 +24,10 @@ namespace fs = std::filesystem;
 // The kernel never prints more than a page into one attribute; anything longer is not sysfs.
 constexpr std::size_t kMaxAttributeBytes = 4096;
 
-// Closes a descriptor on every way out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The whole text of a regular file, or nothing. Non-blocking so a stray pipe cannot hang the
 // watchdog; the type check then turns it (or a directory) away.
 std::optional<std::string> readAttribute(const fs::path& path) {
-  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  const base::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
