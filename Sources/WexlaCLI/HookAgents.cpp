@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "ApplicationChannel.hpp"
 #include "CodexHookInstaller.hpp"
@@ -151,11 +152,12 @@ const AgentHooks* findHookAgent(std::string_view word) {
 }
 
 std::string hooksReport(const HookEnvironment& environment) {
-  constexpr std::size_t kNameWidth = 18;
+  std::size_t width = 0;
+  for (const AgentHooks& agent : kAgents) width = std::max(width, std::strlen(agent.name));
   std::string lines;
   for (const AgentHooks& agent : kAgents) {
     std::string name = agent.name;
-    name.resize(std::max(name.size(), kNameWidth), ' ');
+    name.resize(width, ' ');
     std::string file = "-";
     try {
       file = agentFile(agent, environment).string();
